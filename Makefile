@@ -1,0 +1,38 @@
+# Front door: every target installs missing Debian packages first, then builds into build/.
+#   make demo   the window against the bundled reader simulator on COM3
+#   make run    the window on the machine's real serial ports
+#   make test   the whole test suite (Debug, AddressSanitizer and UBSan)
+#   make bench  the benchmarks (optimised build)
+
+.PHONY: all setup build release demo run test bench format lint clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+build: setup
+	@cmake --preset dev >/dev/null
+	@cmake --build --preset dev
+
+release: setup
+	@cmake --preset release >/dev/null
+	@cmake --build --preset release
+
+demo: build
+	@bash scripts/demo.sh build
+
+run: release
+	@./build/release/kt4500-config
+
+test: build
+	@ctest --preset dev
+
+bench: release
+	@bash scripts/bench.sh build/release
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	@rm -rf build
