@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -30,5 +31,8 @@ public:
     // Returns at once with a waiting byte, or after about 1 ms with none.
     virtual ReadResult readByte(std::uint8_t &byte) = 0;
 };
+
+// The serial ports of this OS (termios on POSIX, the Win32 comm API on Windows).
+std::unique_ptr<SerialDevice> makeSystemSerialDevice();
 
 } // namespace kt::link

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -42,5 +43,9 @@ public:
     // other value. false when the save failed; what was stored before stays whole.
     virtual bool save(const std::vector<std::pair<std::string, Value>> &values) = 0;
 };
+
+// The store of this OS. On POSIX: the .reg file named by $KT4500_SETTINGS, else
+// /var/lib/kt4500/ReaderConfig.reg.
+std::unique_ptr<SettingsStore> makeSystemStore();
 
 } // namespace kt::settings
