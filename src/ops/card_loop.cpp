@@ -1,1 +1,7 @@
-// placeholder
+#include "operations.h"
+
+namespace kt::ops {
+
+void readCardClick(Context &) {}
+
+} // namespace kt::ops
