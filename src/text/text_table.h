@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-namespace kt::text {
+namespace kt::text
+{
 
 constexpr int kTextCount = 47;
 constexpr int kLanguageCount = 3;
@@ -27,5 +28,9 @@ void setLanguageIndex(int language); // values outside 0..2 become 0
 
 // Text k in the current language.
 std::string localText(int k);
+
+// The language index of a stored language name: "ChineseGB" 1, "ChineseBIG5" 2, any other
+// text 0. The comparison is exact and case-sensitive ("chinesegb" is English).
+int languageIndexOf(std::string_view languageName);
 
 } // namespace kt::text
