@@ -1,7 +1,203 @@
+#include "link/commands.h"
+#include "link/reader_link.h"
 #include "operations.h"
+#include "ops_common.h"
+#include "settings/app_settings.h"
+#include "text/list_items.h"
+#include "text/text_table.h"
 
-namespace kt::ops {
+#include <QByteArray>
+#include <QString>
 
-void scanReader(Context &) {}
+#include <optional>
+#include <string>
+
+namespace kt::ops
+{
+
+namespace
+{
+
+constexpr int kStoredPortTries = 3;
+constexpr int kFirstSweepPort = 1;
+constexpr int kLastSweepPort = 16;
+constexpr int kSweepTries = 2;
+constexpr int kVersionTries = 2;
+constexpr int kInfoPauseMs = 100;
+
+using text::localText;
+
+std::string portSuffix(int port)
+{
+    return " : #" + std::to_string(port);
+}
+
+void showStartOfScan(ReaderView &view)
+{
+    view.setPanelText(Panel::Msg, localText(kTextScanReader) + " ....");
+    view.setPanelText(Panel::Serial, localText(kTextSerial) + " : ________");
+    view.setPanelText(Panel::Version, localText(kTextVersion) + " : __.__-__");
+    view.setPanelText(Panel::ID, "__");
+}
+
+void showCandidate(ReaderView &view, int port)
+{
+    view.setPanelText(Panel::Msg, localText(kTextScanCom) + portSuffix(port));
+}
+
+// Whether one of the tries got a good identity reply of exactly 16 bytes; that reply is then
+// in lastReply(). A good reply of another length is a failed try.
+bool identityAnswered(link::ReaderLink &link, int tries)
+{
+    for (int i = 0; i < tries; ++i) {
+        if (link.transact(link::kIdentityQuery) && link.replyLength() == link::kIdentityReplyLength)
+            return true;
+    }
+    return false;
+}
+
+// The port and line settings found last time; nothing is stored or saved here.
+bool findOnStoredPort(Context &ctx)
+{
+    const int port = ctx.settings.portNumber;
+    if (port <= 0)
+        return false;
+    ctx.view.selectItem(List::BaudRate, usableLineSettingsIndex(ctx.settings.lineSettingsIndex));
+    if (!ctx.link.openPort(port, ctx.settings.lineSettingsText))
+        return false;
+    showCandidate(ctx.view, port);
+    const bool found = identityAnswered(ctx.link, kStoredPortTries);
+    ctx.link.closePort();
+    return found;
+}
+
+// Ports 1 to 16, each with every line setting or, with chkLock ticked, the stored one only.
+// The first candidate that answers is stored and saved.
+bool sweep(Context &ctx)
+{
+    for (int port = kFirstSweepPort; port <= kLastSweepPort; ++port) {
+        for (int index = 0; index < static_cast<int>(text::kLineSettingsList.size()); ++index) {
+            const bool locked = ctx.view.isLockChecked();
+            const int candidate =
+                locked ? usableLineSettingsIndex(ctx.settings.lineSettingsIndex) : index;
+            ctx.view.selectItem(List::BaudRate, candidate);
+            const std::string_view lineSettings = text::kLineSettingsList[candidate];
+            // A port that does not open has nothing behind it worth another line setting.
+            if (!ctx.link.openPort(port, lineSettings))
+                break;
+            showCandidate(ctx.view, port);
+            const bool found = identityAnswered(ctx.link, kSweepTries);
+            if (found) {
+                ctx.settings.portNumber = port;
+                ctx.settings.lineSettingsText = std::string(lineSettings);
+                ctx.settings.lineSettingsIndex = candidate;
+                ctx.view.saveLinkSettings();
+            }
+            ctx.link.closePort();
+            if (found)
+                return true;
+            if (locked)
+                break;
+        }
+    }
+    return false;
+}
+
+// Reads the three mode digits of a mode reply and selects them; a digit with no item leaves
+// its list without a selection. false, with nothing selected: a field is not a decimal digit.
+bool selectModeFields(ReaderView &view, std::string_view reply)
+{
+    const std::optional<int> mode = link::decimalField(link::outputModeField(reply));
+    const std::optional<int> wiegand = link::decimalField(link::wiegandFormatField(reply));
+    const std::optional<int> rs485 = link::decimalField(link::rs485FormatField(reply));
+    if (!mode || !wiegand || !rs485) {
+        qCWarning(lcOps, "mode reply %s carries a field that is not a decimal digit",
+                  QByteArray::fromStdString(std::string(reply)).toHex(' ').constData());
+        return false;
+    }
+    view.selectItem(List::Mode, *mode);
+    view.selectItem(List::Wiegand, *wiegand);
+    view.selectItem(List::RS485, *rs485);
+    return true;
+}
+
+// The version and mode queries on the found port. true when the mode reply was read.
+bool readVersionAndMode(Context &ctx)
+{
+    const int port = ctx.settings.portNumber;
+    if (!ctx.link.openPort(port, ctx.settings.lineSettingsText))
+        return false;
+    bool infoRead = false;
+    for (int i = 0; i < kVersionTries; ++i) {
+        ctx.view.sleepMs(kInfoPauseMs);
+        if (!ctx.link.transact(link::kVersionQuery))
+            continue;
+        ctx.view.sleepMs(kInfoPauseMs);
+        ctx.view.setPanelText(Panel::Version,
+                              localText(kTextVersion) + " : "
+                                  + std::string(link::versionField(ctx.link.lastReply())));
+        // The mode query is sent once: a failed one ends the info read.
+        if (ctx.link.transact(link::kModeQuery)
+            && selectModeFields(ctx.view, ctx.link.lastReply())) {
+            infoRead = true;
+            ctx.view.setPanelText(Panel::Msg, localText(kTextInfoOk) + portSuffix(port) + ")");
+            ctx.state.readerFound = true;
+        }
+        break;
+    }
+    ctx.link.closePort();
+    return infoRead;
+}
+
+// Shows what the identity reply in lastReply() says, then reads the version and the mode.
+bool readInfo(Context &ctx)
+{
+    ctx.view.selectItem(List::BaudRate, usableLineSettingsIndex(ctx.settings.lineSettingsIndex));
+    const std::string identity = ctx.link.lastReply();
+    ctx.view.setPanelText(Panel::Serial, localText(kTextSerial) + " : "
+                                             + std::string(link::serialNumberField(identity)));
+    const std::string_view readerId = link::readerIdField(identity);
+    ctx.view.setPanelText(Panel::ID, readerId);
+    const std::optional<int> idValue = link::decimalField(readerId);
+    if (!idValue) {
+        qCWarning(lcOps, "reader ID field \"%s\" is not two decimal digits",
+                  qPrintable(QString::fromStdString(std::string(readerId))));
+        return false;
+    }
+    ctx.view.setIdPosition(*idValue);
+    return readVersionAndMode(ctx);
+}
+
+} // namespace
+
+void scanReader(Context &ctx)
+{
+    ReaderView &view = ctx.view;
+    view.setCursor(Cursor::Hourglass);
+    view.busyMode(true);
+    showStartOfScan(view);
+    view.pumpEvents();
+    ctx.state.readerFound = false;
+    if (!text::isLineSettingsIndex(ctx.settings.lineSettingsIndex))
+        qCWarning(lcOps, "stored line-settings index %d is outside the list; index %d stands in",
+                  ctx.settings.lineSettingsIndex, text::kDefaultLineSettingsIndex);
+
+    const bool found = findOnStoredPort(ctx) || sweep(ctx);
+    if (!found) {
+        view.busyMode(false);
+        view.setLamp(Lamp::Comm, Colour::Red);
+        view.selectItem(List::BaudRate, text::kDefaultLineSettingsIndex);
+        view.setPanelText(Panel::Msg, localText(kTextReaderNotFind));
+        view.beep(kFailureBeepHz, kBeepMs);
+    } else if (readInfo(ctx)) {
+        view.busyMode(false);
+        showOutcome(view, true);
+    } else {
+        view.busyMode(false);
+        showOutcome(view, false,
+                    localText(kTextInfoError) + portSuffix(ctx.settings.portNumber) + ")");
+    }
+    view.setCursor(Cursor::Default);
+}
 
 } // namespace kt::ops
