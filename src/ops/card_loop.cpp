@@ -1,7 +1,124 @@
+#include "link/commands.h"
+#include "link/hex.h"
+#include "link/reader_link.h"
 #include "operations.h"
+#include "ops_common.h"
+#include "settings/app_settings.h"
+#include "text/text_table.h"
 
-namespace kt::ops {
+#include <array>
+#include <cstdio>
+#include <string>
 
-void readCardClick(Context &) {}
+namespace kt::ops
+{
+
+namespace
+{
+
+constexpr int kWaitingPasses = 80;
+constexpr int kWaitingPassMs = 1;
+
+// Disabled while the loop runs and enabled again afterwards, in this order. btnReadCard
+// stays enabled: it is the stop button.
+constexpr std::array<Control, 10> kLockedControls = {
+    Control::Exit, Control::Scan,         Control::FactoryW26, Control::ID, Control::BaudRate,
+    Control::Mode, Control::QuickSetting, Control::Eng,        Control::GB, Control::BIG5};
+
+using text::localText;
+
+void enableControls(ReaderView &view, bool enabled)
+{
+    for (Control control : kLockedControls)
+        view.setControlEnabled(control, enabled);
+}
+
+// " : %010d  " of the card value as a signed 32-bit number, then the field as received.
+std::string cardText(std::string_view cardField)
+{
+    std::array<char, 32> decimal{};
+    std::snprintf(decimal.data(), decimal.size(), " : %010d  ",
+                  static_cast<int>(link::hexToInt(cardField)));
+    return localText(kTextCardId) + decimal.data() + std::string(cardField) + "(H)";
+}
+
+// Polls until a poll fails or a stop click clears cardReading. The flag is tested only
+// before the waiting passes, so a stop click lets the pass in progress finish.
+void pollCards(Context &ctx)
+{
+    while (ctx.state.cardReading) {
+        for (int i = 0; i < kWaitingPasses; ++i) {
+            ctx.view.pumpEvents();
+            ctx.view.sleepMs(kWaitingPassMs);
+        }
+        if (!ctx.link.transact(link::kCardQuery))
+            return;
+        if (ctx.link.replyLength() != link::kCardReplyLength)
+            continue;
+        ctx.view.setPanelText(Panel::CardID, cardText(link::cardNumberField(ctx.link.lastReply())));
+        ctx.view.setLamp(Lamp::Card, Colour::Yellow);
+        ctx.view.startCardTimer();
+    }
+}
+
+void runCardLoop(Context &ctx)
+{
+    ReaderView &view = ctx.view;
+    const int port = ctx.settings.portNumber;
+    if (!ctx.link.openPort(port, ctx.settings.lineSettingsText)) {
+        view.setLamp(Lamp::Comm, Colour::Red);
+        view.setPanelText(Panel::Msg, localText(kTextOpenCom) + " : " + std::to_string(port) + " "
+                                          + localText(kTextError));
+        ctx.state.cardReading = false;
+        view.beep(kFailureBeepHz, kBeepMs);
+        return;
+    }
+    view.busyMode(true);
+    // The blink runs while the window takes input again, so that the stop click gets through.
+    view.setWindowEnabled(true);
+    pollCards(ctx);
+    view.busyMode(false);
+    if (ctx.state.cardReading) {
+        ctx.state.cardReading = false;
+        showOutcome(view, false, localText(kTextReaderNotFind));
+    } else {
+        showOutcome(view, true);
+    }
+    view.setLamp(Lamp::Card, Colour::White);
+    ctx.link.closePort();
+}
+
+} // namespace
+
+void readCardClick(Context &ctx)
+{
+    ReaderView &view = ctx.view;
+    if (!ctx.state.readerFound) {
+        view.setPanelText(Panel::Msg, localText(kTextStartScanReader));
+        view.beep(kFailureBeepHz, kBeepMs);
+        return;
+    }
+    if (ctx.state.cardReading) {
+        ctx.state.cardReading = false;
+        return;
+    }
+    // A stop is pending and the loop is finishing its pass further down this call stack: a
+    // nested start would try the port that loop holds and could cost it its port.
+    if (ctx.state.cardLoopRunning) {
+        qCInfo(lcOps, "card reading is stopping; the click is ignored");
+        return;
+    }
+
+    ctx.state.cardReading = true;
+    ctx.state.cardLoopRunning = true;
+    const std::string caption = view.readCardCaption();
+    view.setReadCardCaption(localText(kTextCancelReadCard));
+    enableControls(view, false);
+    runCardLoop(ctx);
+    view.setPanelText(Panel::CardID, localText(kTextCardId));
+    enableControls(view, true);
+    view.setReadCardCaption(caption);
+    ctx.state.cardLoopRunning = false;
+}
 
 } // namespace kt::ops

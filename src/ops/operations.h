@@ -22,6 +22,9 @@ struct ReaderState
 {
     bool readerFound = false; // set only by a scan that read the version and the mode
     bool cardReading = false; // true while the card reading loop runs
+    // true from a loop's start to its end; unlike cardReading it stays set while a stop
+    // request waits for the loop to finish its pass.
+    bool cardLoopRunning = false;
 };
 
 // What every operation works with; all of it belongs to the caller.
@@ -47,7 +50,8 @@ enum class Preset { FactoryW26, Wiegand34, Wiegand42, RS485Wiegand, RS485Fast };
 void applyPreset(Context &ctx, Preset preset);
 
 // "Read Card" / "Cancel Read Card": starts the card reading loop, or asks a running one to
-// stop. The loop runs inside the starting call, pumping the view's events.
+// stop. The loop runs inside the starting call, pumping the view's events. A click while a
+// stop is pending is ignored, so the running loop keeps its port.
 void readCardClick(Context &ctx);
 
 } // namespace kt::ops
