@@ -1,1 +1,102 @@
-// placeholder
+#include "settings/app_settings.h"
+
+#include "settings/reg_format.h"
+#include "settings/settings_log.h"
+
+#include <string_view>
+
+namespace kt::settings
+{
+namespace
+{
+
+constexpr const char *kPortName = "ScanCommNo";
+constexpr const char *kLineTextName = "ScanBaudRate";
+constexpr const char *kLineIndexName = "ScanBaudRateNo";
+constexpr const char *kLanguageName = "LanguageFlag";
+
+// What a key that exists but lacks a value gives, and what a damaged key gives for all four.
+AppSettings defaults()
+{
+    return AppSettings{0, "19200,e,8,1", 5, "English"};
+}
+
+// Value names are case-insensitive, as in the registry.
+const Value *findValue(const KeyValues &values, std::string_view name)
+{
+    for (const auto &[stored, value] : values) {
+        if (reg::sameName(stored, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+const char *typeName(Value::Type type)
+{
+    switch (type) {
+    case Value::Type::Dword:
+        return "a 32-bit integer";
+    case Value::Type::String:
+        return "a string";
+    case Value::Type::Other:
+        break;
+    }
+    return "another type, or unreadable";
+}
+
+} // namespace
+
+LoadedSettings loadSettings(SettingsStore &store)
+{
+    LoadedSettings loaded;
+    const auto values = store.load();
+    if (!values)
+        return loaded; // the store has logged why
+
+    AppSettings s = defaults();
+    bool isDamaged = false;
+    const auto check = [&](const char *name, Value::Type expected) -> const Value * {
+        const Value *value = findValue(*values, name);
+        if (value == nullptr || value->type == expected)
+            return value;
+        qCWarning(lcSettings, "the stored %s is %s, not %s", name, typeName(value->type),
+                  typeName(expected));
+        isDamaged = true;
+        return nullptr;
+    };
+    if (const Value *v = check(kPortName, Value::Type::Dword))
+        s.portNumber = static_cast<std::int32_t>(v->dword);
+    if (const Value *v = check(kLineTextName, Value::Type::String))
+        s.lineSettingsText = v->text;
+    if (const Value *v = check(kLineIndexName, Value::Type::Dword))
+        s.lineSettingsIndex = static_cast<std::int32_t>(v->dword);
+    if (const Value *v = check(kLanguageName, Value::Type::String))
+        s.languageName = v->text;
+    if (isDamaged) {
+        qCWarning(lcSettings, "all four settings take their defaults");
+        s = defaults();
+    }
+
+    loaded.settings = s;
+    if (s.languageName == "ChineseGB")
+        loaded.languageIndex = 1;
+    else if (s.languageName == "ChineseBIG5")
+        loaded.languageIndex = 2;
+    return loaded;
+}
+
+void saveLinkSettings(SettingsStore &store, const AppSettings &settings)
+{
+    (void)store.save({
+        {kPortName, Value::ofDword(static_cast<std::uint32_t>(settings.portNumber))},
+        {kLineIndexName, Value::ofDword(static_cast<std::uint32_t>(settings.lineSettingsIndex))},
+        {kLineTextName, Value::ofString(settings.lineSettingsText)},
+    });
+}
+
+void saveLanguage(SettingsStore &store, const AppSettings &settings)
+{
+    (void)store.save({{kLanguageName, Value::ofString(settings.languageName)}});
+}
+
+} // namespace kt::settings
