@@ -10,6 +10,7 @@
 #include "text/list_items.h"
 #include "text/text_table.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -139,6 +141,9 @@ QComboBox *makeList(QWidget *parent, const char *name, QRect rect,
     look.setColor(QPalette::Highlight, kYellow);
     look.setColor(QPalette::HighlightedText, highlight);
     combo->setPalette(look);
+    // Some styles draw the open list as a menu, which ignores the item height and the colours.
+    combo->setItemDelegate(new QStyledItemDelegate(combo));
+    combo->view()->setPalette(look);
     return combo;
 }
 
