@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-namespace kt::link {
+namespace kt::link
+{
 
 constexpr std::size_t kReceiveBufferSize = 1024;
 constexpr std::uint32_t kReplyWindowMs = 120;
@@ -49,6 +50,8 @@ public:
     void setPumpEvents(std::function<void()> pumpEvents) { m_pumpEvents = std::move(pumpEvents); }
 
 private:
+    bool runTransaction(std::string_view command);
+    bool completeFrame();
     bool checkReply() const;
 
     SerialDevice &m_device;
@@ -57,6 +60,7 @@ private:
     std::array<std::uint8_t, kReceiveBufferSize> m_receiveBuffer{};
     int m_replyLength = 0;
     std::string m_lastReply;
+    bool m_transacting = false;
 };
 
 } // namespace kt::link
