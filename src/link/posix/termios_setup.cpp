@@ -1,0 +1,122 @@
+#include "termios_setup.h"
+
+namespace kt::link
+{
+
+namespace
+{
+speed_t speedOf(std::uint32_t baudRate)
+{
+    switch (baudRate) {
+    case 110:
+        return B110;
+    case 150:
+        return B150;
+    case 300:
+        return B300;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    default:
+        return B0;
+    }
+}
+
+tcflag_t sizeFlag(int dataBits)
+{
+    switch (dataBits) {
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
+    }
+}
+
+void setParity(termios &t, Parity parity)
+{
+    tcflag_t parityFlags = PARENB | PARODD;
+#ifdef CMSPAR
+    parityFlags |= CMSPAR;
+#endif
+    t.c_cflag &= ~parityFlags;
+    switch (parity) {
+    case Parity::None:
+        break;
+    case Parity::Even:
+        t.c_cflag |= PARENB;
+        break;
+    case Parity::Odd:
+        t.c_cflag |= PARENB | PARODD;
+        break;
+#ifdef CMSPAR
+    // Stick parity: CMSPAR sends PARODD's sense as a constant bit (set: mark, clear: space).
+    case Parity::Mark:
+        t.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case Parity::Space:
+        t.c_cflag |= PARENB | CMSPAR;
+        break;
+#else
+    case Parity::Mark:
+    case Parity::Space:
+        break;
+#endif
+    }
+}
+} // namespace
+
+void configureTermios(termios &t, const std::optional<LineSettings> &settings)
+{
+    // cfmakeraw() would also force 8N1; the framing is left to the line settings instead.
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL
+                                        | IXON | IXOFF | IXANY | INPCK);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    t.c_cflag |= CREAD | CLOCAL;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+
+    if (!settings)
+        return;
+    const speed_t speed = speedOf(settings->baudRate);
+    if (speed != B0) {
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+    }
+    if (settings->parity)
+        setParity(t, *settings->parity);
+    if (settings->dataBits) {
+        t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+        t.c_cflag |= sizeFlag(*settings->dataBits);
+    }
+    if (settings->stopBits) {
+        if (*settings->stopBits == 2)
+            t.c_cflag |= CSTOPB;
+        else
+            t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    }
+}
+
+} // namespace kt::link
