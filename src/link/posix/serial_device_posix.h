@@ -1,0 +1,60 @@
+#pragma once
+
+#include "../serial_device.h"
+#include "port_names.h"
+#include "unique_fd.h"
+
+#include <string>
+#include <termios.h>
+
+namespace kt::link
+{
+
+// Why the last open() failed, for a caller that has more than a bool to show (the CLI).
+enum class PortError { None, NoSuchDevice, PermissionDenied, Busy, Other };
+
+// A serial port through termios. Exclusive against other programs, root included: flock(),
+// the TIOCEXCL flag and the UUCP lock file are all checked and all taken.
+class PosixSerialDevice final : public SerialDevice
+{
+public:
+    struct Folders {
+        std::string portDir;                   // KT4500_PORT_DIR; empty: unset
+        std::string etcPortsDir{kEtcPortsDir}; // pinned port numbers
+        std::string lockDir{"/run/lock"};      // UUCP lock files; skipped if not writable
+    };
+
+    // Folders from the environment and the system's defaults.
+    PosixSerialDevice();
+    explicit PosixSerialDevice(Folders folders);
+    ~PosixSerialDevice() override;
+
+    PosixSerialDevice(const PosixSerialDevice &) = delete;
+    PosixSerialDevice &operator=(const PosixSerialDevice &) = delete;
+
+    [[nodiscard]] bool open(int portNumber, std::string_view lineSettings) override;
+    void close() override;
+    [[nodiscard]] bool isOpen() const override { return static_cast<bool>(m_fd); }
+    bool write(std::span<const std::uint8_t> bytes) override;
+    ReadResult readByte(std::uint8_t &byte) override;
+
+    // The reason of the last failed open(); None after a successful one.
+    PortError lastError() const { return m_lastError; }
+    const std::string &lastErrorText() const { return m_lastErrorText; }
+
+private:
+    bool fail(PortError error, std::string text);
+    void releaseLockFile();
+    ReadResult readFailed(const std::string &why);
+
+    Folders m_folders;
+    UniqueFd m_fd;
+    std::string m_lockFilePath; // set only while we own the lock file
+    termios m_savedTermios{};
+    int m_savedFileFlags = 0;
+    bool m_readFailureLogged = false;
+    PortError m_lastError = PortError::None;
+    std::string m_lastErrorText;
+};
+
+} // namespace kt::link

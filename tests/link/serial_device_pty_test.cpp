@@ -1,0 +1,304 @@
+// The POSIX serial layer against a real pseudo-terminal: the test holds the master end (the
+// "reader") and a descriptor of its own on the slave, as the simulator does.
+#include "link/posix/serial_device_posix.h"
+#include "link/reader_link.h"
+#include "temp_dir.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace kt::link;
+using kt::test::TempDir;
+
+namespace
+{
+constexpr int kPort = 3;
+
+int openDescriptors()
+{
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+class PtyTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char name[128] = {};
+        ASSERT_EQ(::openpty(&m_master, &m_slave, name, nullptr, nullptr), 0);
+        m_slaveName = name;
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        std::filesystem::create_symlink(m_slaveName, ports.path() / "COM3");
+    }
+    void TearDown() override
+    {
+        closeMaster();
+        ::close(m_slave);
+    }
+
+    PosixSerialDevice::Folders folders() const { return {ports.str(), "", locks.str()}; }
+    std::filesystem::path lockFile() const
+    {
+        return locks.path() / uucpLockName(std::filesystem::canonical(m_slaveName).string());
+    }
+
+    void closeMaster()
+    {
+        if (m_master >= 0)
+            ::close(m_master);
+        m_master = -1;
+    }
+
+    // Everything the tool has put on the line, waiting up to 2 s for `count` bytes.
+    std::string readLine(std::size_t count)
+    {
+        std::string seen;
+        for (int waits = 0; seen.size() < count && waits < 200; ++waits) {
+            pollfd p{m_master, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                char buffer[256];
+                const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+                if (n > 0)
+                    seen.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        return seen;
+    }
+    void reply(std::string_view bytes)
+    {
+        ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    termios slaveTermios() const
+    {
+        termios t{};
+        EXPECT_EQ(::tcgetattr(m_slave, &t), 0);
+        return t;
+    }
+
+    TempDir ports;
+    TempDir locks;
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_slaveName;
+};
+} // namespace
+
+TEST_F(PtyTest, PutsTheExactFrameOnTheLineAndReadsTheReply)
+{
+    PosixSerialDevice device(folders());
+    ReaderLink link(device, systemClock());
+    ASSERT_TRUE(link.openPort(kPort, "19200,e,8,1"));
+
+    // Waiting before the command and never flushed: it is this transaction's reply. Its CR
+    // also proves the line is raw (no CR to LF translation).
+    reply("\n0A\r");
+    EXPECT_TRUE(link.transact("A00B"));
+    EXPECT_EQ(link.lastReply(), "\n0A\r");
+    EXPECT_EQ(readLine(8), std::string("\x09\x41\x30\x30\x42\x30\x41\x0D"));
+
+    EXPECT_FALSE(link.transact("A00V")); // no reply: a time-out
+    EXPECT_EQ(readLine(8), "\tA00V1E\r");
+    link.closePort();
+}
+
+TEST_F(PtyTest, HoldsThePortAgainstASecondOpener)
+{
+    PosixSerialDevice first(folders());
+    ASSERT_TRUE(first.open(kPort, "9600,n,8,1"));
+    std::ifstream lock(lockFile());
+    int lockPid = 0;
+    lock >> lockPid;
+    EXPECT_EQ(lockPid, ::getpid());
+
+    PosixSerialDevice second(folders());
+    EXPECT_FALSE(second.open(kPort, "9600,n,8,1"));
+    EXPECT_EQ(second.lastError(), PortError::Busy);
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_FALSE(first.open(kPort, "19200,e,8,1")); // a nested open leaves the port alone
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PosixSerialDevice other(folders());
+        const bool refused = !other.open(kPort, "9600,n,8,1");
+        ::_exit(refused && other.lastError() == PortError::Busy ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process got in";
+
+    // The refused openers did not disturb the first one.
+    ASSERT_TRUE(first.isOpen());
+    const std::uint8_t byte = 'Z';
+    EXPECT_TRUE(first.write(std::span(&byte, 1)));
+    EXPECT_EQ(readLine(1), "Z");
+    EXPECT_TRUE(std::filesystem::exists(lockFile()));
+
+    first.close();
+    EXPECT_FALSE(std::filesystem::exists(lockFile()));
+    EXPECT_TRUE(second.open(kPort, "9600,n,8,1"));
+}
+
+TEST_F(PtyTest, RespectsEachWayAnotherProgramHoldsThePort)
+{
+    const struct {
+        const char *name;
+        bool (*hold)(int fd);
+    } holders[] = {
+        {"flock, as picocom and tio", [](int fd) { return ::flock(fd, LOCK_EX | LOCK_NB) == 0; }},
+        {"TIOCEXCL, as Qt and gpsd", [](int fd) { return ::ioctl(fd, TIOCEXCL) == 0; }},
+    };
+    for (const auto &h : holders) {
+        SCOPED_TRACE(h.name);
+        const int other = ::open(m_slaveName.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        ASSERT_TRUE(h.hold(other));
+        PosixSerialDevice device(folders());
+        EXPECT_FALSE(device.open(kPort, "9600,n,8,1"));
+        EXPECT_EQ(device.lastError(), PortError::Busy);
+        ::ioctl(other, TIOCNXCL);
+        ::close(other);
+        EXPECT_TRUE(device.open(kPort, "9600,n,8,1"));
+    }
+}
+
+TEST_F(PtyTest, JudgesAnExistingLockFileByItsProcess)
+{
+    const pid_t gone = ::fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+
+    const struct {
+        const char *name;
+        std::string content;
+        bool opens;
+    } cases[] = {
+        {"stale", std::to_string(gone) + "\n", true},
+        {"garbage", "not a pid\n", true},
+        {"live", "  " + std::to_string(::getppid()) + "\n", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(lockFile()) << c.content;
+        PosixSerialDevice device(folders());
+        EXPECT_EQ(device.open(kPort, "9600,n,8,1"), c.opens);
+        if (c.opens) {
+            std::ifstream lock(lockFile());
+            int pid = 0;
+            lock >> pid;
+            EXPECT_EQ(pid, ::getpid());
+            device.close();
+        } else {
+            EXPECT_EQ(device.lastError(), PortError::Busy);
+            EXPECT_NE(device.lastErrorText().find(std::to_string(::getppid())), std::string::npos)
+                << device.lastErrorText();
+        }
+        std::filesystem::remove(lockFile());
+    }
+}
+
+TEST_F(PtyTest, RestoresReadTimeoutsButKeepsTheLineSettings)
+{
+    termios before = slaveTermios();
+    before.c_cc[VMIN] = 5;
+    before.c_cc[VTIME] = 7;
+    cfsetispeed(&before, B9600);
+    cfsetospeed(&before, B9600);
+    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &before), 0);
+
+    PosixSerialDevice device(folders());
+    ASSERT_TRUE(device.open(kPort, "38400,n,8,1"));
+    termios during = slaveTermios();
+    EXPECT_EQ(during.c_cc[VMIN], 1);
+    EXPECT_EQ(during.c_cc[VTIME], 0);
+    EXPECT_EQ(cfgetospeed(&during), B38400);
+
+    device.close();
+    const termios after = slaveTermios();
+    EXPECT_EQ(after.c_cc[VMIN], 5);
+    EXPECT_EQ(after.c_cc[VTIME], 7);
+    EXPECT_EQ(cfgetospeed(&after), B38400);
+    EXPECT_EQ(after.c_lflag & ICANON, 0u);
+}
+
+TEST_F(PtyTest, OpensWithUnparseableSettingsAndKeepsTheLine)
+{
+    termios before = slaveTermios();
+    cfsetispeed(&before, B4800);
+    cfsetospeed(&before, B4800);
+    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &before), 0);
+
+    PosixSerialDevice device(folders());
+    ReaderLink link(device, systemClock());
+    ASSERT_TRUE(link.openPort(kPort, "fast, please"));
+    const termios during = slaveTermios();
+    EXPECT_EQ(cfgetospeed(&during), B4800);
+    reply("\n0A\r");
+    EXPECT_TRUE(link.transact("A00B")); // still raw enough to read a frame
+    link.closePort();
+}
+
+TEST_F(PtyTest, HangUpFailsTheReadAndTheTransaction)
+{
+    PosixSerialDevice device(folders());
+    int pumps = 0;
+    ReaderLink link(device, systemClock(), [&] { ++pumps; });
+    ASSERT_TRUE(link.openPort(kPort, "19200,e,8,1"));
+    closeMaster();
+
+    std::uint8_t byte = 0;
+    EXPECT_EQ(device.readByte(byte), ReadResult::Failed);
+    EXPECT_FALSE(link.transact("A00B"));
+    EXPECT_EQ(pumps, 0); // it ended at the first read, without waiting out the window
+    link.closePort();
+    EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(PtyTest, FailedOpensLeaveNothingBehind)
+{
+    std::filesystem::create_symlink("/nonexistent/ttyUSB9", ports.path() / "COM8");
+    std::ofstream(ports.path() / "COM9") << "a regular file";
+
+    PosixSerialDevice holder(folders());
+    ASSERT_TRUE(holder.open(kPort, "9600,n,8,1"));
+    const int baseline = openDescriptors();
+
+    const struct {
+        int port;
+        PortError error;
+    } cases[] = {
+        {7, PortError::NoSuchDevice}, // no entry
+        {8, PortError::NoSuchDevice}, // entry, no device
+        {9, PortError::Other},        // not a terminal
+        {kPort, PortError::Busy},
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(c.port);
+            PosixSerialDevice device(folders());
+            EXPECT_FALSE(device.open(c.port, "9600,n,8,1"));
+            EXPECT_EQ(device.lastError(), c.error);
+            EXPECT_FALSE(device.isOpen());
+            device.close(); // must not touch anything
+        }
+    }
+    EXPECT_EQ(openDescriptors(), baseline);
+    EXPECT_TRUE(holder.isOpen());
+    EXPECT_TRUE(std::filesystem::exists(lockFile()));
+}
