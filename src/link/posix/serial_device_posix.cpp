@@ -242,6 +242,7 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     m_fd = std::move(fd);
     m_lockFilePath = std::move(lockPath);
     m_readFailureLogged = false;
+    m_writeFailureLogged = false;
     m_lastError = PortError::None;
     m_lastErrorText.clear();
     qCDebug(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
@@ -296,22 +297,19 @@ bool PosixSerialDevice::write(std::span<const std::uint8_t> bytes)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (const int error = n < 0 ? errno : 0; error != 0 && error != EAGAIN) {
-            qCWarning(lcLink, "write: %s", errnoText(error).c_str());
-            return false;
-        }
+        if (const int error = n < 0 ? errno : 0; error != 0 && error != EAGAIN)
+            return writeFailed(errnoText(error));
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            qCWarning(lcLink, "write: the line takes no more bytes, %zu of %zu not sent",
-                      bytes.size() - done, bytes.size());
-            return false;
+            return writeFailed(std::to_string(bytes.size() - done) + " of "
+                               + std::to_string(bytes.size())
+                               + " bytes not sent, the line takes no more");
         }
         pollfd p{m_fd.get(), POLLOUT, 0};
         if (::poll(&p, 1, static_cast<int>(left.count())) > 0
             && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            qCWarning(lcLink, "write: the port hung up");
-            return false;
+            return writeFailed("the port hung up");
         }
     }
     return true;
@@ -351,9 +349,16 @@ ReadResult PosixSerialDevice::readByte(std::uint8_t &byte)
     return ReadResult::Empty;
 }
 
+bool PosixSerialDevice::writeFailed(const std::string &why)
+{
+    if (!m_writeFailureLogged)
+        qCWarning(lcLink, "write: %s", why.c_str());
+    m_writeFailureLogged = true;
+    return false;
+}
+
 ReadResult PosixSerialDevice::readFailed(const std::string &why)
 {
-    // Once per open: a caller that keeps reading a dead port must not flood the log.
     if (!m_readFailureLogged)
         qCWarning(lcLink, "read: %s", why.c_str());
     m_readFailureLogged = true;

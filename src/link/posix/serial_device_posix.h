@@ -45,6 +45,8 @@ public:
 private:
     bool fail(PortError error, std::string text);
     void releaseLockFile();
+    // Once per open each: a caller that keeps using a dead port must not flood the log.
+    bool writeFailed(const std::string &why);
     ReadResult readFailed(const std::string &why);
 
     Folders m_folders;
@@ -53,6 +55,7 @@ private:
     termios m_savedTermios{};
     int m_savedFileFlags = 0;
     bool m_readFailureLogged = false;
+    bool m_writeFailureLogged = false;
     PortError m_lastError = PortError::None;
     std::string m_lastErrorText;
 };
