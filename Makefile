@@ -3,8 +3,12 @@
 #   make run    the window on the machine's real serial ports
 #   make test   the whole test suite (Debug, AddressSanitizer and UBSan)
 #   make bench  the benchmarks (optimised build)
+#   make install PREFIX=...   installs the programs, menu entry, icons and man pages
+#   make package              builds the Debian package into build/
 
-.PHONY: all setup build release demo run test bench format lint clean
+PREFIX ?= /usr/local
+
+.PHONY: all setup build release demo run test bench install package format clean
 
 all: build
 
@@ -30,6 +34,12 @@ test: build
 
 bench: release
 	@bash scripts/bench.sh build/release
+
+install: release
+	@cmake --install build/release --prefix "$(PREFIX)"
+
+package: release
+	@cd build/release && cpack -G DEB
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

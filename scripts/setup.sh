@@ -11,6 +11,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xdotool x11-utils xauth
     socat util-linux procps
+    dpkg-dev desktop-file-utils appstream
 )
 
 missing=()

@@ -217,10 +217,12 @@ QPixmap traditionalChinese()
     return pixmap;
 }
 
-QIcon windowIcon()
+QPixmap windowIconPixmap(int size)
 {
-    QPixmap pixmap = blank(32, 32);
+    // Drawn on a 32 x 32 grid and scaled, so the installed theme sizes are the same drawing.
+    QPixmap pixmap = blank(size, size);
     Canvas p(pixmap);
+    p.scale(size / 32.0, size / 32.0);
     p.setPen(QPen(Qt::black, 1));
     p.setBrush(QColor(90, 90, 100));
     p.drawRoundedRect(QRectF(4.5, 0.5, 23, 31), 4, 4);
@@ -235,7 +237,12 @@ QIcon windowIcon()
     drawLabel(p, QRect(0, 11, 32, 12), 10, kTalvoBlue, QStringLiteral("TALVO"));
     p.setBrush(QColor(180, 180, 190));
     p.drawRect(QRectF(9, 26, 14, 2));
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+QIcon windowIcon()
+{
+    return QIcon(windowIconPixmap(32));
 }
 
 } // namespace pictures

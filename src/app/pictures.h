@@ -31,6 +31,8 @@ QPixmap traditionalChinese(); // 34 x 16, the characters of btnBIG5 in red
 
 // 32 x 32: a reader with a red, a green and a yellow light, TALVO in blue across it.
 QIcon windowIcon();
+// The same drawing at size x size pixels, for the desktop's icon theme.
+QPixmap windowIconPixmap(int size);
 
 } // namespace pictures
 } // namespace kt::app
