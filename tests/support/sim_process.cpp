@@ -1,0 +1,255 @@
+#include "sim_process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace kt::test
+{
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+const std::string kSimBinary = std::string(KT_BIN_DIR) + "/kt4500-sim";
+
+int remainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+// Starts the simulator with its standard streams on the given descriptors (-1: inherited).
+pid_t spawnSim(const std::vector<std::string> &args, int in, int out, int err)
+{
+    std::vector<std::string> all{kSimBinary};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (auto &arg : all)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (in >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    if (err >= 0)
+        posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, kSimBinary.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// Reads until end of file or the deadline; false at the deadline.
+bool drain(int fd, Clock::time_point deadline, std::string *into)
+{
+    char buffer[4096];
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, remainingMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return true;
+        if (into != nullptr)
+            into->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+int exitStatusOf(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}
+} // namespace
+
+SimProcess::SimProcess(std::vector<std::string> extraArgs, std::string portName,
+                       const std::function<void(const std::string &)> &prepare)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kt4500-sim-test.XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return;
+    m_dir = pattern;
+    std::filesystem::create_directory(portDir());
+    m_link = portDir() + "/" + portName;
+    if (prepare)
+        prepare(portDir());
+
+    int in[2];
+    int out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0)
+        return;
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]);
+        ::close(in[1]);
+        return;
+    }
+    std::vector<std::string> args{"--link", m_link, "--log", logPath()};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    m_pid = spawnSim(args, in[0], out[1], -1);
+    ::close(in[0]);
+    ::close(out[1]);
+    m_stdin = in[1];
+    m_stdout = out[0];
+    if (m_pid <= 0) {
+        m_pid = -1;
+        return;
+    }
+    if (!readLine(20s).starts_with("ready ")) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+}
+
+SimProcess::~SimProcess()
+{
+    if (isRunning())
+        stop();
+    if (m_stdin >= 0)
+        ::close(m_stdin);
+    if (m_stdout >= 0)
+        ::close(m_stdout);
+    if (!m_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+}
+
+std::string SimProcess::readLine(std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto end = m_pendingOutput.find('\n');
+        if (end != std::string::npos) {
+            std::string line = m_pendingOutput.substr(0, end);
+            m_pendingOutput.erase(0, end + 1);
+            return line;
+        }
+        pollfd p{m_stdout, POLLIN, 0};
+        const int ready = ::poll(&p, 1, remainingMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return {};
+        char buffer[1024];
+        const ssize_t n = ::read(m_stdout, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return {};
+        m_pendingOutput.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string SimProcess::command(std::string_view line, std::chrono::milliseconds timeout)
+{
+    if (!isRunning())
+        return {};
+    const std::string text = std::string(line) + "\n";
+    if (::write(m_stdin, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        return {};
+    return readLine(timeout);
+}
+
+std::string SimProcess::log() const
+{
+    std::ifstream file(logPath());
+    std::stringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+bool SimProcess::waitForLog(std::string_view text, std::chrono::milliseconds timeout) const
+{
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (log().find(text) != std::string::npos)
+            return true;
+        if (Clock::now() >= deadline)
+            return false;
+        // The log is a file written by another process: look again shortly.
+        std::this_thread::sleep_for(5ms);
+    }
+}
+
+int SimProcess::stop()
+{
+    if (!isRunning())
+        return -1;
+    const std::string quit = "quit\n";
+    [[maybe_unused]] const auto n = ::write(m_stdin, quit.data(), quit.size());
+    return waitForExit(20s);
+}
+
+int SimProcess::stopBySignal(int signal)
+{
+    if (!isRunning())
+        return -1;
+    ::kill(m_pid, signal);
+    return waitForExit(20s);
+}
+
+int SimProcess::waitForExit(std::chrono::milliseconds timeout)
+{
+    // Its standard output ends when it exits.
+    const bool ended = drain(m_stdout, Clock::now() + timeout, nullptr);
+    if (!ended)
+        ::kill(m_pid, SIGKILL);
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return ended ? exitStatusOf(status) : -1;
+}
+
+SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds timeout)
+{
+    SimRun run;
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = spawnSim(args, devNull, out[1], out[1]);
+    ::close(out[1]);
+    if (devNull >= 0)
+        ::close(devNull);
+    if (pid <= 0) {
+        ::close(out[0]);
+        return run;
+    }
+    const bool ended = drain(out[0], Clock::now() + timeout, &run.output);
+    ::close(out[0]);
+    if (!ended)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (ended)
+        run.exitStatus = exitStatusOf(status);
+    return run;
+}
+
+} // namespace kt::test
