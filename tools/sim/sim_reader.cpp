@@ -134,21 +134,7 @@ void SimReader::removeCard()
 std::vector<Reply> SimReader::receive(std::string_view bytes, int clientBaudRate)
 {
     std::vector<Reply> replies;
-    if (bytes.empty())
-        return replies;
-
     const int ownRate = lineBaudRate(m_state.lineIndex);
-    if (clientBaudRate != ownRate || m_faults.silent) {
-        // At another baud rate the reader sees only noise; nothing of it joins a later frame.
-        m_frame.clear();
-        m_noise.clear();
-        std::string why = m_faults.silent ? std::string("silent")
-                                          : "line at " + std::to_string(clientBaudRate)
-                                                + " baud, reader at " + std::to_string(ownRate);
-        note("rx " + describeBytes(bytes) + " ignored: " + why);
-        return replies;
-    }
-
     for (char c : bytes) {
         const auto byte = static_cast<std::uint8_t>(c);
         if (byte == kTab) {
@@ -156,24 +142,24 @@ std::vector<Reply> SimReader::receive(std::string_view bytes, int clientBaudRate
                 note("rx " + describeBytes(m_frame) + " ignored: no CR before the next TAB");
             flushNoise();
             m_frame.assign(1, c);
-            continue;
-        }
-        if (m_frame.empty()) {
+            m_misheardBaudRate = 0;
+        } else if (m_frame.empty()) {
             m_noise += c;
             if (m_noise.size() >= kNoiseLineLength)
                 flushNoise();
             continue;
+        } else {
+            m_frame += c;
         }
-        m_frame += c;
+        // Framed all the same, so that the log shows whole frames, but a frame with any
+        // byte sent at another baud rate is noise to the reader.
+        if (clientBaudRate != ownRate)
+            m_misheardBaudRate = clientBaudRate == 0 ? -1 : clientBaudRate;
+
         if (byte == kCr) {
             const std::string frame = std::move(m_frame);
             m_frame.clear();
-            if (!kt::link::checkFrame(frame)) {
-                note("rx " + describeBytes(frame) + " ignored: bad checksum");
-                continue;
-            }
-            note("rx " + describeBytes(frame));
-            if (auto reply = answer(std::string_view(frame).substr(1, frame.size() - 4)))
+            if (auto reply = hear(frame, ownRate))
                 replies.push_back(std::move(*reply));
         } else if (m_frame.size() >= kMaxFrameLength) {
             note("rx " + describeBytes(m_frame) + " ignored: frame too long");
@@ -182,6 +168,24 @@ std::vector<Reply> SimReader::receive(std::string_view bytes, int clientBaudRate
     }
     flushNoise();
     return replies;
+}
+
+std::optional<Reply> SimReader::hear(const std::string &frame, int ownRate)
+{
+    std::string why;
+    if (m_misheardBaudRate != 0)
+        why = "line at " + std::to_string(std::max(m_misheardBaudRate, 0)) + " baud, reader at "
+              + std::to_string(ownRate);
+    else if (m_faults.silent)
+        why = "silent";
+    else if (!kt::link::checkFrame(frame))
+        why = "bad checksum";
+    if (!why.empty()) {
+        note("rx " + describeBytes(frame) + " ignored: " + why);
+        return std::nullopt;
+    }
+    note("rx " + describeBytes(frame));
+    return answer(std::string_view(frame).substr(1, frame.size() - 4));
 }
 
 void SimReader::replySent(const Reply &reply)

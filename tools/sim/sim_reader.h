@@ -85,6 +85,7 @@ public:
     void removeCard();
 
 private:
+    std::optional<Reply> hear(const std::string &frame, int ownRate);
     std::optional<Reply> answer(std::string_view command);
     std::optional<std::string> replyBody(std::string_view command, std::optional<int> &lineAfter,
                                          std::string &why);
@@ -98,8 +99,9 @@ private:
     Faults m_faults;
     Note m_note;
     std::mt19937 m_random;
-    std::string m_frame; // from its TAB; empty while between frames
-    std::string m_noise; // bytes between frames, logged in one line
+    std::string m_frame;        // from its TAB; empty while between frames
+    std::string m_noise;        // bytes between frames, logged in one line
+    int m_misheardBaudRate = 0; // a byte of m_frame came at this other rate (-1: unknown)
 };
 
 // "09 41 30 30 42 30 41 0D |.A00B0A.|": the bytes in hex, then as text with '.' for the
