@@ -64,16 +64,27 @@ fi
 # The post-install step, with the system commands it calls recorded instead of run.
 dpkg-deb -e "$deb" "$work/control"
 sh -n "$work/control/postinst" || fail "postinst is not valid shell"
-mkdir -p "$work/shims"
+mkdir -p "$work/shims" "$work/target"
 for cmd in install getent addgroup chgrp chmod; do
     printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$cmd" "$work/postinst.calls" >"$work/shims/$cmd"
     chmod +x "$work/shims/$cmd"
 done
-PATH="$work/shims:$PATH" sh "$work/control/postinst" configure || fail "postinst failed"
-grep -qx 'install -d -m 2775 -o root -g dialout /var/lib/kt4500' "$work/postinst.calls" \
+# The recording install shim still makes the folders, so the step can write into them.
+printf 'for last; do :; done\nmkdir -p "$last"\n' >>"$work/shims/install"
+DPKG_ROOT=$work/target PATH="$work/shims:$PATH" sh "$work/control/postinst" configure \
+    || fail "postinst failed"
+t=$work/target
+grep -qx "install -d -m 2775 -o root -g dialout $t/var/lib/kt4500" "$work/postinst.calls" \
     || fail "postinst does not make the shared settings folder: $(cat "$work/postinst.calls")"
-grep -qx 'install -d -m 0755 /etc/kt4500/ports' "$work/postinst.calls" \
+grep -qx "install -d -m 0755 $t/etc/kt4500/ports" "$work/postinst.calls" \
     || fail "postinst does not make /etc/kt4500/ports"
+grep -qx "chmod 0664 $t/var/lib/kt4500/ReaderConfig.reg" "$work/postinst.calls" \
+    || fail "postinst leaves the settings file unwritable for the group"
+grep -q '^\[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig\]' "$t/var/lib/kt4500/ReaderConfig.reg" \
+    || fail "postinst made no settings key"
+echo '"LanguageFlag"="ChineseGB"' >>"$t/var/lib/kt4500/ReaderConfig.reg"
+DPKG_ROOT=$t PATH="$work/shims:$PATH" sh "$work/control/postinst" configure || fail "postinst failed"
+grep -q ChineseGB "$t/var/lib/kt4500/ReaderConfig.reg" || fail "an upgrade lost the settings"
 
 # The installed programs: the window finds the simulated reader.
 for tool in Xvfb xdotool; do
