@@ -199,6 +199,21 @@ TEST(SimPty, NewLineSettingsAnswerAfterTheAcknowledgement)
     EXPECT_NE(sim.log().find(" line 3 (9600 baud)\n"), std::string::npos);
 }
 
+TEST(SimPty, DelayedReplyIsLostWhenTheClientChangesItsBaudRate)
+{
+    SimProcess sim;
+    ASSERT_TRUE(sim.isRunning());
+    // Long enough for the test to change the baud rate before the reply is due.
+    ASSERT_EQ(sim.command("delay 1500"), "ok delay 1500");
+    PtyClient client(sim.linkPath());
+
+    client.send(kt::link::commandFrame("A00B"));
+    ASSERT_TRUE(sim.waitForLog(" rx 09 41 30 30 42 30 41 0D |.A00B0A.|\n"));
+    client.setBaud(9600);
+    ASSERT_TRUE(sim.waitForLog(" lost: line now at 9600 baud, reader at 19200"));
+    EXPECT_EQ(client.readWaiting(), "");
+}
+
 TEST(SimPty, ClientCanCloseAndReopenThePort)
 {
     SimProcess sim;

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -64,7 +65,8 @@ simulator.
   card XXXXXXXX      present a card, 8 hexadecimal characters
   nocard             take the card away
   silent on|off      hear nothing, answer nothing, change nothing
-  delay MS           send each reply MS milliseconds after its frame (0..60000)
+  delay MS           send each reply MS milliseconds after its frame (0..60000); a
+                     client that changes its baud rate meanwhile does not get it
   badsum on|off      wrong checksum characters in the replies
   lowersum on|off    checksum characters in lower case (one without letters is unchanged)
   stray on|off       one 0xFF byte before each reply
@@ -496,6 +498,17 @@ private:
             m_pending.pop_front();
             if (!m_pty.isOpen())
                 continue;
+            // A client that changed its baud rate while a delayed reply was on its way
+            // would read only garbage: the reply is lost, as on a real line.
+            const int clientRate = m_pty.clientBaudRate();
+            const int ownRate = kt::sim::lineBaudRate(m_reader.state().lineIndex);
+            if (clientRate != ownRate) {
+                m_log.line("tx " + kt::sim::describeBytes(reply.bytes) + " lost: line now at "
+                           + std::to_string(clientRate) + " baud, reader at "
+                           + std::to_string(ownRate));
+                m_reader.replySent(reply);
+                continue;
+            }
             if (!reply.bytes.empty())
                 m_log.line("tx " + kt::sim::describeBytes(reply.bytes));
             std::string_view rest = reply.bytes;
@@ -521,6 +534,8 @@ private:
             return;
         if (n <= 0) {
             m_stdinOpen = false;
+            if (!m_input.empty())
+                runCommand(std::exchange(m_input, {}));
             m_log.line("standard input closed; running on until a signal");
             return;
         }
