@@ -370,6 +370,26 @@ TEST(SimReader, CorruptionDamagesTheAskedShareOfReplies)
     }
 }
 
+TEST(SimReader, DamagedRepliesAreAlwaysRejectedAndLeaveNothingBehind)
+{
+    for (const char *command : {"A00A", "A00B", "A00F", "A00CKT00004207"}) {
+        SCOPED_TRACE(command);
+        SimReader reader(customState(), 11);
+        reader.faults().corruptPercent = 100;
+        for (int i = 0; i < 2000; ++i) {
+            const auto reply = ask(reader, command);
+            ASSERT_TRUE(reply);
+            const std::string &bytes = reply->bytes;
+            // A CR before the end would end the frame early and leave the rest on the line.
+            const auto cr = bytes.find('\r');
+            ASSERT_TRUE(cr == std::string::npos || cr == bytes.size() - 1) << describeBytes(bytes);
+            if (!bytes.empty() && bytes.front() == '\n' && cr != std::string::npos) {
+                ASSERT_FALSE(checkFrame(bytes)) << describeBytes(bytes);
+            }
+        }
+    }
+}
+
 TEST(SimReader, LogNotesFramesAndStateChanges)
 {
     std::vector<std::string> notes;

@@ -335,23 +335,38 @@ std::string SimReader::finish(std::string_view body)
     return bytes;
 }
 
+// Every kind of damage is one the client is certain to reject, and none leaves bytes on the
+// line for the next command, so a test can count each damaged reply as exactly one failure:
+// a flipped bit never makes a CR (an early end would leave the rest of the reply waiting),
+// and a lost byte is never a checksum character (the body's last character could then stand
+// in for it and pass by chance).
 void SimReader::corrupt(std::string &bytes)
 {
-    std::uniform_int_distribution<std::size_t> position(0, bytes.size() - 1);
+    const std::size_t size = bytes.size();
     std::uniform_int_distribution<int> kind(0, 2);
     std::uniform_int_distribution<int> bit(0, 7);
-    const std::size_t at = position(m_random);
     switch (kind(m_random)) {
-    case 0:
-        bytes[at] = static_cast<char>(bytes[at] ^ (1 << bit(m_random)));
+    case 0: {
+        const std::size_t at = std::uniform_int_distribution<std::size_t>(0, size - 1)(m_random);
+        const int flip = bit(m_random);
+        auto damaged = static_cast<char>(bytes[at] ^ (1 << flip));
+        if (static_cast<std::uint8_t>(damaged) == kCr)
+            damaged = static_cast<char>(bytes[at] ^ (1 << ((flip + 1) % 8)));
+        bytes[at] = damaged;
         note("reply damaged: one bit flipped");
         break;
-    case 1:
+    }
+    case 1: {
+        // The LF, a body byte or the CR: positions 0 .. size - 4, and size - 1.
+        std::size_t at = std::uniform_int_distribution<std::size_t>(0, size - 3)(m_random);
+        if (at == size - 3)
+            at = size - 1;
         bytes.erase(at, 1);
         note("reply damaged: one byte lost");
         break;
+    }
     default:
-        bytes.resize(at);
+        bytes.resize(std::uniform_int_distribution<std::size_t>(0, size - 1)(m_random));
         note("reply damaged: cut short");
         break;
     }
