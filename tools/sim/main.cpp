@@ -453,14 +453,14 @@ private:
             return false;
         }
         if (fds[1].revents != 0)
-            readPty();
+            readPty(fds[1].revents);
         sendDueReplies();
         if (fds[2].revents != 0)
             readInput();
         return true;
     }
 
-    void readPty()
+    void readPty(short events)
     {
         std::array<char, 512> buffer{};
         for (;;) {
@@ -480,8 +480,13 @@ private:
             }
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // Nothing to read although poll() says hung up: stop polling it rather
+                // than wake up for it again and again.
+                if ((events & (POLLHUP | POLLERR)) != 0)
+                    hangUp("pseudo-terminal hung up");
                 return;
+            }
             // Our own slave descriptor keeps this from happening; if it does, stop polling
             // the dead master instead of spinning on it.
             hangUp(n == 0 ? "pseudo-terminal closed"
