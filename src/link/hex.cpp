@@ -1,8 +1,10 @@
 #include "hex.h"
 
-namespace kt::link {
+namespace kt::link
+{
 
-namespace {
+namespace
+{
 constexpr char kDigits[] = "0123456789ABCDEF";
 
 std::uint32_t hexDigit(char c)
@@ -18,6 +20,25 @@ std::uint32_t hexDigit(char c)
 std::array<char, 2> byteToHex(std::uint8_t value)
 {
     return {kDigits[value >> 4], kDigits[value & 0x0F]};
+}
+
+std::string hexDump(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (const std::uint8_t byte : bytes) {
+        if (!text.empty())
+            text += ' ';
+        const auto digits = byteToHex(byte);
+        text += digits[0];
+        text += digits[1];
+    }
+    return text;
+}
+
+std::string hexDump(std::string_view bytes)
+{
+    return hexDump({reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size()});
 }
 
 std::int32_t hexToInt(std::string_view text)

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QLoggingCategory>
+#include "log/log.h"
 
 namespace kt::link
 {
 
 // "kt4500.link": frames in hex at debug level (off by default), failures at warning level.
-Q_DECLARE_LOGGING_CATEGORY(lcLink)
+inline constexpr log::Category lcLink{"kt4500.link"};
 
 } // namespace kt::link

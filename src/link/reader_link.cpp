@@ -16,20 +16,6 @@ namespace
 // after the start, which still leaves room for a full buffer's wrap at 4800 baud.
 constexpr std::uint32_t kStreamLimitMs = 3000;
 
-std::string hexBytes(std::span<const std::uint8_t> bytes)
-{
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (auto byte : bytes) {
-        if (!text.empty())
-            text += ' ';
-        const auto digits = byteToHex(byte);
-        text += digits[0];
-        text += digits[1];
-    }
-    return text;
-}
-
 std::span<const std::uint8_t> bytesOf(std::string_view text)
 {
     return {reinterpret_cast<const std::uint8_t *>(text.data()), text.size()};
@@ -75,18 +61,18 @@ void ReaderLink::writeBlock(std::span<const std::uint8_t> bytes)
 bool ReaderLink::transact(std::string_view command)
 {
     if (!m_device.isOpen()) {
-        qCWarning(lcLink, "transact: the port is not open");
+        KT_WARNING(lcLink, "transact: the port is not open");
         return false;
     }
     if (command.empty() || command.size() > kMaxCommandLength) {
-        qCWarning(lcLink, "transact: refused a command of %zu bytes (1 to %zu allowed)",
-                  command.size(), kMaxCommandLength);
+        KT_WARNING(lcLink, "transact: refused a command of %zu bytes (1 to %zu allowed)",
+                   command.size(), kMaxCommandLength);
         return false;
     }
     // A transaction started from the event pump of a running one would overwrite its buffer.
     if (m_transacting) {
-        qCWarning(lcLink, "transact: refused \"%.*s\" while another transaction waits",
-                  static_cast<int>(command.size()), command.data());
+        KT_WARNING(lcLink, "transact: refused \"%.*s\" while another transaction waits",
+                   static_cast<int>(command.size()), command.data());
         return false;
     }
     m_transacting = true;
@@ -106,7 +92,7 @@ bool ReaderLink::runTransaction(std::string_view command)
     writeByte(static_cast<std::uint8_t>(sum[0]));
     writeByte(static_cast<std::uint8_t>(sum[1]));
     writeByte(kCr);
-    qCDebug(lcLink, "%u tx %s", m_clock.nowMs(), hexBytes(bytesOf(commandFrame(command))).c_str());
+    KT_DEBUG(lcLink, "%u tx %s", m_clock.nowMs(), hexDump(bytesOf(commandFrame(command))).c_str());
 
     m_replyLength = 0;
     const std::uint32_t start = m_clock.nowMs();
@@ -124,8 +110,8 @@ bool ReaderLink::runTransaction(std::string_view command)
                 return completeFrame();
             // Unsigned subtraction keeps both limits right across the clock's wrap.
             if (m_clock.nowMs() - start > kStreamLimitMs) {
-                qCWarning(lcLink, "%u rx: %zu bytes without a frame, the line is cut off",
-                          m_clock.nowMs(), received);
+                KT_WARNING(lcLink, "%u rx: %zu bytes without a frame, the line is cut off",
+                           m_clock.nowMs(), received);
                 return false;
             }
             break;
@@ -136,14 +122,14 @@ bool ReaderLink::runTransaction(std::string_view command)
             elapsed = m_clock.nowMs() - start;
             break;
         case ReadResult::Failed:
-            qCWarning(lcLink, "transact: the port failed while waiting for the reply");
+            KT_WARNING(lcLink, "transact: the port failed while waiting for the reply");
             return false;
         }
     } while (elapsed <= kReplyWindowMs);
 
-    qCDebug(
+    KT_DEBUG(
         lcLink, "%u rx time-out, %zu bytes: %s", m_clock.nowMs(), received,
-        hexBytes(std::span(m_receiveBuffer).first(std::min(received, kReceiveBufferSize))).c_str());
+        hexDump(std::span(m_receiveBuffer).first(std::min(received, kReceiveBufferSize))).c_str());
     return false;
 }
 
@@ -155,9 +141,9 @@ bool ReaderLink::completeFrame()
     const auto *end = std::find(begin, begin + kReceiveBufferSize, std::uint8_t{0});
     m_lastReply.assign(begin, end);
     const bool ok = checkReply();
-    qCDebug(
+    KT_DEBUG(
         lcLink, "%u rx %s%s", m_clock.nowMs(),
-        hexBytes(std::span(m_receiveBuffer).first(static_cast<std::size_t>(m_replyLength))).c_str(),
+        hexDump(std::span(m_receiveBuffer).first(static_cast<std::size_t>(m_replyLength))).c_str(),
         ok ? "" : " (bad checksum)");
     return ok;
 }

@@ -105,7 +105,7 @@ void readCardClick(Context &ctx)
     // A stop is pending and the loop is finishing its pass further down this call stack: a
     // nested start would try the port that loop holds and could cost it its port.
     if (ctx.state.cardLoopRunning) {
-        qCInfo(lcOps, "card reading is stopping; the click is ignored");
+        KT_INFO(lcOps, "card reading is stopping; the click is ignored");
         return;
     }
 

@@ -1,13 +1,11 @@
 #include "link/commands.h"
+#include "link/hex.h"
 #include "link/reader_link.h"
 #include "operations.h"
 #include "ops_common.h"
 #include "settings/app_settings.h"
 #include "text/list_items.h"
 #include "text/text_table.h"
-
-#include <QByteArray>
-#include <QString>
 
 #include <optional>
 #include <string>
@@ -111,8 +109,8 @@ bool selectModeFields(ReaderView &view, std::string_view reply)
     const std::optional<int> wiegand = link::decimalField(link::wiegandFormatField(reply));
     const std::optional<int> rs485 = link::decimalField(link::rs485FormatField(reply));
     if (!mode || !wiegand || !rs485) {
-        qCWarning(lcOps, "mode reply %s carries a field that is not a decimal digit",
-                  QByteArray::fromStdString(std::string(reply)).toHex(' ').constData());
+        KT_WARNING(lcOps, "mode reply %s carries a field that is not a decimal digit",
+                   link::hexDump(reply).c_str());
         return false;
     }
     view.selectItem(List::Mode, *mode);
@@ -160,8 +158,8 @@ bool readInfo(Context &ctx)
     ctx.view.setPanelText(Panel::ID, readerId);
     const std::optional<int> idValue = link::decimalField(readerId);
     if (!idValue) {
-        qCWarning(lcOps, "reader ID field \"%s\" is not two decimal digits",
-                  qPrintable(QString::fromStdString(std::string(readerId))));
+        KT_WARNING(lcOps, "reader ID field \"%.*s\" is not two decimal digits",
+                   static_cast<int>(readerId.size()), readerId.data());
         return false;
     }
     ctx.view.setIdPosition(*idValue);
@@ -179,8 +177,8 @@ void scanReader(Context &ctx)
     view.pumpEvents();
     ctx.state.readerFound = false;
     if (!text::isLineSettingsIndex(ctx.settings.lineSettingsIndex))
-        qCWarning(lcOps, "stored line-settings index %d is outside the list; index %d stands in",
-                  ctx.settings.lineSettingsIndex, text::kDefaultLineSettingsIndex);
+        KT_WARNING(lcOps, "stored line-settings index %d is outside the list; index %d stands in",
+                   ctx.settings.lineSettingsIndex, text::kDefaultLineSettingsIndex);
 
     const bool found = findOnStoredPort(ctx) || sweep(ctx);
     if (!found) {

@@ -3,8 +3,6 @@
 #include "operations.h"
 #include "text/list_items.h"
 
-Q_LOGGING_CATEGORY(lcOps, "kt4500.ops")
-
 namespace kt::ops
 {
 

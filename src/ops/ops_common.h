@@ -2,15 +2,15 @@
 
 // Helpers the reader operations share; not part of the ops interface.
 
+#include "log/log.h"
 #include "reader_view.h"
-
-#include <QLoggingCategory>
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-Q_DECLARE_LOGGING_CATEGORY(lcOps)
+// "kt4500.ops": why an operation refused or gave up, beyond what the window shows.
+inline constexpr kt::log::Category lcOps{"kt4500.ops"};
 
 namespace kt::ops
 {

@@ -7,8 +7,6 @@
 #include "text/list_items.h"
 #include "text/text_table.h"
 
-#include <QString>
-
 #include <array>
 
 namespace kt::ops
@@ -71,10 +69,10 @@ bool runTry(Context &ctx, const SetExchange &exchange)
         ctx.view.sleepMs(kPauseMs);
         const std::optional<std::string> command = build(serialNumber);
         if (!command) {
-            qCWarning(lcOps,
-                      "identity reply carries a serial number of %d characters; "
-                      "no set command is built from it",
-                      static_cast<int>(serialNumber.size()));
+            KT_WARNING(lcOps,
+                       "identity reply carries a serial number of %d characters; "
+                       "no set command is built from it",
+                       static_cast<int>(serialNumber.size()));
             return false;
         }
         if (!ctx.link.transact(*command))
@@ -93,7 +91,7 @@ void exchangeWithReader(Context &ctx, const SetExchange &exchange)
     // A list without a selection, or a pnID that does not hold two digits, would give the
     // reader a malformed command: the operation is refused as failed before the port opens.
     if (!commandsCanBeBuilt(exchange)) {
-        qCWarning(lcOps, "the controls do not make a complete set command; nothing is sent");
+        KT_WARNING(lcOps, "the controls do not make a complete set command; nothing is sent");
         showOutcome(ctx.view, false, localText(exchange.errorText));
         return;
     }

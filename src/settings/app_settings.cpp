@@ -59,8 +59,8 @@ LoadedSettings loadSettings(SettingsStore &store)
         const Value *value = findValue(*values, name);
         if (value == nullptr || value->type == expected)
             return value;
-        qCWarning(lcSettings, "the stored %s is %s, not %s", name, typeName(value->type),
-                  typeName(expected));
+        KT_WARNING(lcSettings, "the stored %s is %s, not %s", name, typeName(value->type),
+                   typeName(expected));
         isDamaged = true;
         return nullptr;
     };
@@ -73,7 +73,7 @@ LoadedSettings loadSettings(SettingsStore &store)
     if (const Value *v = check(kLanguageName, Value::Type::String))
         s.languageName = v->text;
     if (isDamaged) {
-        qCWarning(lcSettings, "all four settings take their defaults");
+        KT_WARNING(lcSettings, "all four settings take their defaults");
         s = defaults();
     }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QLoggingCategory>
+#include "log/log.h"
 
 // "kt4500.settings": why a load fell back or a save was dropped. Info and up by default.
-Q_DECLARE_LOGGING_CATEGORY(lcSettings)
+inline constexpr kt::log::Category lcSettings{"kt4500.settings"};

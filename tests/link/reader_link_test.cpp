@@ -4,9 +4,8 @@
 #include "link/log.h"
 #include "link/reader_link.h"
 
-#include <QLoggingCategory>
-
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace kt::link;
 using kt::test::FakeClock;
@@ -274,25 +273,24 @@ TEST_F(TransactTest, RefusesATransactionFromItsOwnEventPump)
 
 namespace
 {
-QStringList g_messages;
-void collect(QtMsgType, const QMessageLogContext &context, const QString &message)
+std::string g_messages;
+void collect(const kt::log::Category &category, kt::log::Level, std::string_view message)
 {
-    if (QLatin1String(context.category) == QLatin1String("kt4500.link"))
-        g_messages << message;
+    if (std::string_view(category.name) == "kt4500.link")
+        g_messages.append(message).append("\n");
 }
 } // namespace
 
 TEST_F(TransactTest, TracesFramesInHexWhenDebugIsOn)
 {
-    QLoggingCategory::setFilterRules("kt4500.link.debug=true");
+    kt::log::setDebugEnabled(lcLink, true);
     g_messages.clear();
-    const auto previous = qInstallMessageHandler(collect);
+    const auto previous = kt::log::setSink(collect);
     device.inputIn("\n0A\r", kFramePacingMs);
     EXPECT_TRUE(link.transact("A00B"));
-    qInstallMessageHandler(previous);
-    QLoggingCategory::setFilterRules("kt4500.link.debug=false");
+    kt::log::setSink(previous);
+    kt::log::setDebugEnabled(lcLink, false);
 
-    const QString all = g_messages.join('\n');
-    EXPECT_TRUE(all.contains("tx 09 41 30 30 42 30 41 0D")) << all.toStdString();
-    EXPECT_TRUE(all.contains("rx 0A 30 41 0D")) << all.toStdString();
+    EXPECT_NE(g_messages.find("tx 09 41 30 30 42 30 41 0D"), std::string::npos) << g_messages;
+    EXPECT_NE(g_messages.find("rx 0A 30 41 0D"), std::string::npos) << g_messages;
 }

@@ -84,26 +84,26 @@ LockResult takeLockFile(const std::string &path)
             const int n = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
             if (n <= 0 || ::write(fd.get(), text, static_cast<std::size_t>(n)) != n) {
                 const int error = errno;
-                qCDebug(lcLink, "cannot write lock file %s: %s", path.c_str(),
-                        errnoText(error).c_str());
+                KT_DEBUG(lcLink, "cannot write lock file %s: %s", path.c_str(),
+                         errnoText(error).c_str());
                 ::unlink(path.c_str());
                 return {LockOutcome::Skipped};
             }
             return {LockOutcome::Taken};
         }
         if (const int error = errno; error != EEXIST) {
-            qCDebug(lcLink, "no lock file %s: %s", path.c_str(), errnoText(error).c_str());
+            KT_DEBUG(lcLink, "no lock file %s: %s", path.c_str(), errnoText(error).c_str());
             return {LockOutcome::Skipped};
         }
         const pid_t holder = lockHolder(path);
         if (holder > 0 && processAlive(holder))
             return {LockOutcome::Busy, holder};
-        qCInfo(lcLink, "removing stale lock file %s (process %d is gone)", path.c_str(),
-               static_cast<int>(holder));
+        KT_INFO(lcLink, "removing stale lock file %s (process %d is gone)", path.c_str(),
+                static_cast<int>(holder));
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
             const int error = errno;
-            qCDebug(lcLink, "cannot remove stale lock file %s: %s", path.c_str(),
-                    errnoText(error).c_str());
+            KT_DEBUG(lcLink, "cannot remove stale lock file %s: %s", path.c_str(),
+                     errnoText(error).c_str());
             return {LockOutcome::Skipped};
         }
     }
@@ -147,7 +147,7 @@ bool PosixSerialDevice::fail(PortError error, std::string text)
 {
     m_lastError = error;
     m_lastErrorText = std::move(text);
-    qCWarning(lcLink, "%s", m_lastErrorText.c_str());
+    KT_WARNING(lcLink, "%s", m_lastErrorText.c_str());
     return false;
 }
 
@@ -196,7 +196,7 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
         const int error = errno;
         if (error == EWOULDBLOCK)
             return fail(PortError::Busy, where + ": busy, another program holds it (flock)");
-        qCDebug(lcLink, "%s: flock: %s", where.c_str(), errnoText(error).c_str());
+        KT_DEBUG(lcLink, "%s: flock: %s", where.c_str(), errnoText(error).c_str());
     }
     int exclusive = 0;
     if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
@@ -215,7 +215,7 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
 
     if (::ioctl(fd.get(), TIOCEXCL) != 0) {
         const int error = errno;
-        qCDebug(lcLink, "%s: TIOCEXCL: %s", where.c_str(), errnoText(error).c_str());
+        KT_DEBUG(lcLink, "%s: TIOCEXCL: %s", where.c_str(), errnoText(error).c_str());
     }
 
     // isatty() passed, so the port has a termios to save.
@@ -226,15 +226,15 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
 
     const auto settings = parseLineSettings(lineSettings);
     if (!settings) {
-        qCWarning(lcLink, "%s: line settings \"%.*s\" not understood; the line keeps its own",
-                  where.c_str(), static_cast<int>(lineSettings.size()), lineSettings.data());
+        KT_WARNING(lcLink, "%s: line settings \"%.*s\" not understood; the line keeps its own",
+                   where.c_str(), static_cast<int>(lineSettings.size()), lineSettings.data());
     }
     configureTermios(t, settings);
     // Not what decides the open: on a pseudo-terminal glibc reports EINVAL after the fact
     // because the pty driver drops the parity bit, while speed and time-outs did take.
     if (::tcsetattr(fd.get(), TCSANOW, &t) != 0) {
         const int error = errno;
-        qCDebug(lcLink, "%s: tcsetattr: %s", where.c_str(), errnoText(error).c_str());
+        KT_DEBUG(lcLink, "%s: tcsetattr: %s", where.c_str(), errnoText(error).c_str());
     }
     if (m_savedFileFlags >= 0)
         ::fcntl(fd.get(), F_SETFL, m_savedFileFlags | O_NONBLOCK);
@@ -245,8 +245,8 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     m_writeFailureLogged = false;
     m_lastError = PortError::None;
     m_lastErrorText.clear();
-    qCDebug(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
-            static_cast<int>(lineSettings.size()), lineSettings.data());
+    KT_DEBUG(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
+             static_cast<int>(lineSettings.size()), lineSettings.data());
     return true;
 }
 
@@ -277,8 +277,8 @@ void PosixSerialDevice::releaseLockFile()
         return;
     if (::unlink(m_lockFilePath.c_str()) != 0) {
         const int error = errno;
-        qCWarning(lcLink, "cannot remove lock file %s: %s", m_lockFilePath.c_str(),
-                  errnoText(error).c_str());
+        KT_WARNING(lcLink, "cannot remove lock file %s: %s", m_lockFilePath.c_str(),
+                   errnoText(error).c_str());
     }
     m_lockFilePath.clear();
 }
@@ -352,7 +352,7 @@ ReadResult PosixSerialDevice::readByte(std::uint8_t &byte)
 bool PosixSerialDevice::writeFailed(const std::string &why)
 {
     if (!m_writeFailureLogged)
-        qCWarning(lcLink, "write: %s", why.c_str());
+        KT_WARNING(lcLink, "write: %s", why.c_str());
     m_writeFailureLogged = true;
     return false;
 }
@@ -360,7 +360,7 @@ bool PosixSerialDevice::writeFailed(const std::string &why)
 ReadResult PosixSerialDevice::readFailed(const std::string &why)
 {
     if (!m_readFailureLogged)
-        qCWarning(lcLink, "read: %s", why.c_str());
+        KT_WARNING(lcLink, "read: %s", why.c_str());
     m_readFailureLogged = true;
     return ReadResult::Failed;
 }

@@ -149,8 +149,8 @@ bool makeFolders(const std::string &folder)
             const int error = errno;
             struct stat info;
             if (::stat(part.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-                qCWarning(lcSettings, "cannot create the folder %s: %s", part.c_str(),
-                          std::strerror(error));
+                KT_WARNING(lcSettings, "cannot create the folder %s: %s", part.c_str(),
+                           std::strerror(error));
                 return false;
             }
         }
@@ -184,7 +184,7 @@ void removeStaleTemps(int dirFd, const std::string &base)
     const auto prefix = tempPrefix(base);
     while (const dirent *entry = ::readdir(dir)) {
         if (std::string_view(entry->d_name).starts_with(prefix)) {
-            qCInfo(lcSettings, "removing %s, left by an interrupted save", entry->d_name);
+            KT_INFO(lcSettings, "removing %s, left by an interrupted save", entry->d_name);
             ::unlinkat(dirFd, entry->d_name, 0);
         }
     }
@@ -206,7 +206,7 @@ bool replaceAtomically(int dirFd, const std::string &base, const std::string &by
             break;
     }
     if (!fd) {
-        qCWarning(lcSettings, "cannot create a new file beside %s: %s", base.c_str(), errorText());
+        KT_WARNING(lcSettings, "cannot create a new file beside %s: %s", base.c_str(), errorText());
         return false;
     }
     if (old != nullptr) {
@@ -226,14 +226,14 @@ bool replaceAtomically(int dirFd, const std::string &base, const std::string &by
         ok = ::renameat(dirFd, tempName.c_str(), dirFd, base.c_str()) == 0;
     }
     if (!ok) {
-        qCWarning(lcSettings, "cannot %s the new %s: %s; the old file is kept", step, base.c_str(),
-                  errorText());
+        KT_WARNING(lcSettings, "cannot %s the new %s: %s; the old file is kept", step, base.c_str(),
+                   errorText());
         ::unlinkat(dirFd, tempName.c_str(), 0);
         return false;
     }
     // Without this the rename itself may be lost in a power cut, bringing the old file back.
     if (::fsync(dirFd) != 0)
-        qCWarning(lcSettings, "cannot flush the folder of %s: %s", base.c_str(), errorText());
+        KT_WARNING(lcSettings, "cannot flush the folder of %s: %s", base.c_str(), errorText());
     return true;
 }
 
@@ -248,22 +248,22 @@ std::optional<KeyValues> RegFileStore::load()
 {
     const auto file = readSettingsFile(m_path);
     if (file.state == FileRead::State::Missing) {
-        qCInfo(lcSettings, "no settings file %s: start-up values", m_path.c_str());
+        KT_INFO(lcSettings, "no settings file %s: start-up values", m_path.c_str());
         return std::nullopt;
     }
     std::string why = file.why;
     if (file.state == FileRead::State::Read && hasFullAccess(m_path, why)) {
         const auto doc = reg::Document::parse(file.bytes);
         for (const auto &problem : doc.problems(reg::kSettingsKey))
-            qCWarning(lcSettings, "%s: %s", m_path.c_str(), problem.c_str());
+            KT_WARNING(lcSettings, "%s: %s", m_path.c_str(), problem.c_str());
         if (doc.hasKey(reg::kSettingsKey))
             return doc.values(reg::kSettingsKey);
         why = doc.status() == reg::Document::Status::NotRegFile
                   ? "it is not a registry file (its first line is not REGEDIT4)"
                   : "it holds no key " + std::string(reg::kSettingsKey);
     }
-    qCWarning(lcSettings, "settings file %s not used, start-up values: %s", m_path.c_str(),
-              why.c_str());
+    KT_WARNING(lcSettings, "settings file %s not used, start-up values: %s", m_path.c_str(),
+               why.c_str());
     return std::nullopt;
 }
 
@@ -272,15 +272,15 @@ bool RegFileStore::save(const std::vector<std::pair<std::string, Value>> &values
     const auto base = baseNameOf(m_path);
     const auto folder = folderOf(m_path);
     if (base.empty() || base == "." || base == "..") {
-        qCWarning(lcSettings, "settings not saved: %s does not name a file", m_path.c_str());
+        KT_WARNING(lcSettings, "settings not saved: %s does not name a file", m_path.c_str());
         return false;
     }
     if (!makeFolders(folder))
         return false;
     UniqueFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd) {
-        qCWarning(lcSettings, "settings not saved: cannot open the folder %s: %s", folder.c_str(),
-                  errorText());
+        KT_WARNING(lcSettings, "settings not saved: cannot open the folder %s: %s", folder.c_str(),
+                   errorText());
         return false;
     }
     int locked = -1;
@@ -291,25 +291,25 @@ bool RegFileStore::save(const std::vector<std::pair<std::string, Value>> &values
     if (locked == 0)
         removeStaleTemps(dirFd.get(), base);
     else
-        qCWarning(lcSettings, "saving %s without a lock: %s", m_path.c_str(), errorText());
+        KT_WARNING(lcSettings, "saving %s without a lock: %s", m_path.c_str(), errorText());
 
     const auto file = readSettingsFile(m_path);
     std::string why = file.why;
     if (file.state == FileRead::State::Refused
         || (file.state == FileRead::State::Read && !hasFullAccess(m_path, why))) {
-        qCWarning(lcSettings, "settings not saved to %s: %s", m_path.c_str(), why.c_str());
+        KT_WARNING(lcSettings, "settings not saved to %s: %s", m_path.c_str(), why.c_str());
         return false;
     }
     auto doc = reg::Document::parse(file.bytes);
     if (doc.status() == reg::Document::Status::NotRegFile) {
-        qCWarning(lcSettings, "settings not saved: %s is not a registry file and is left as it is",
-                  m_path.c_str());
+        KT_WARNING(lcSettings, "settings not saved: %s is not a registry file and is left as it is",
+                   m_path.c_str());
         return false;
     }
     for (const auto &[name, value] : values) {
         if (!doc.setValue(reg::kSettingsKey, name, value)) {
-            qCWarning(lcSettings, "settings not saved: the value %s cannot be stored",
-                      name.c_str());
+            KT_WARNING(lcSettings, "settings not saved: the value %s cannot be stored",
+                       name.c_str());
             return false;
         }
     }
