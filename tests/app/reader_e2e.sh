@@ -7,54 +7,27 @@
 set -u
 program=${1:?usage: reader_e2e.sh KT4500-CONFIG KT4500-SIM}
 sim=${2:?usage: reader_e2e.sh KT4500-CONFIG KT4500-SIM}
-for tool in Xvfb xdotool xwininfo; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid= app_pid= sim_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    exec 4>&- 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    echo "--- program log"; cat "$work/app.log" 2>/dev/null
-    echo "--- simulator log"; tail -n 30 "$work/sim.log" 2>/dev/null
-    exit 1
-}
-wait_for() {
-    local tenths=$(($1 * 10)); shift
-    for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
+source "$(dirname "$0")/../support/e2e.sh"
+e2e_need Xvfb xdotool xwininfo
+e2e_workdir
 logged() { grep -aq -- "$1" "$work/sim.log" 2>/dev/null; }
 stored() { grep -q -- "$1" "$KT4500_SETTINGS" 2>/dev/null; }
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=:$(head -n1 "$work/display") QT_QPA_PLATFORM=xcb
+start_xvfb
 mkdir -p "$work/ports" "$work/home"
 export KT4500_SETTINGS=$work/ReaderConfig.reg KT4500_PORT_DIR=$work/ports HOME=$work/home
 export ASAN_OPTIONS=detect_leaks=0
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
 # An installed machine whose settings hold nothing yet: the defaults, 19200,e,8,1, apply.
-printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n' >"$KT4500_SETTINGS"
+seed_empty_key "$KT4500_SETTINGS"
 
 mkfifo "$work/sim.in"
 "$sim" --link "$work/ports/COM3" --log "$work/sim.log" <"$work/sim.in" >"$work/sim.out" 2>&1 &
-sim_pid=$!
+e2e_track $!
 exec 4>"$work/sim.in"
 wait_for 20 test -e "$work/ports/COM3" || fail "the simulator did not link COM3"
 
 "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
+e2e_track "$app_pid"
 window=$(timeout 30 xdotool search --sync --onlyvisible --name '^TALVO KT4500 Reader Config' | head -n1)
 [ -n "$window" ] || fail "no window"
 click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }

@@ -7,39 +7,17 @@
 # folder, a screenshot of the window in each language lands there.
 set -u
 program=${1:?usage: window_e2e.sh PATH/TO/kt4500-config}
-for tool in Xvfb xdotool xwininfo; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-xvfb_pid= app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*; program log: $(cat "$work/app.log" 2>/dev/null)"; exit 1; }
-# Polls a command every 0.1 s for at most $1 seconds.
-wait_for() {
-    local tenths=$(($1 * 10)); shift
-    for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
-
-# Xvfb picks a free display itself and reports its number on the descriptor.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-wait_for 20 test -s "$work/display" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=:$(head -n1 "$work/display") QT_QPA_PLATFORM=xcb
+source "$(dirname "$0")/../support/e2e.sh"
+e2e_need Xvfb xdotool xwininfo
+e2e_workdir
+start_xvfb
 mkdir -p "$work/ports" "$work/home"
 export KT4500_SETTINGS=$work/ReaderConfig.reg KT4500_PORT_DIR=$work/ports HOME=$work/home
 export ASAN_OPTIONS=detect_leaks=0
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
 
 "$program" >"$work/app.log" 2>&1 &
 app_pid=$!
+e2e_track "$app_pid"
 english='TALVO KT4500 Reader Config V3.20-01'
 window=$(timeout 30 xdotool search --sync --onlyvisible --name "^${english}\$" | head -n1)
 [ -n "$window" ] || fail "no window titled '$english'"

@@ -7,24 +7,9 @@
 set -u
 build=${1:?usage: package_test.sh BUILD_DIR SOURCE_DIR}
 source=${2:?usage: package_test.sh BUILD_DIR SOURCE_DIR}
-for tool in cpack dpkg-deb; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-wait_for() {
-    local tenths=$(($1 * 10)); shift
-    for ((i = 0; i < tenths; i++)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
+source "$(dirname "$0")/../support/e2e.sh"
+e2e_need cpack dpkg-deb
+e2e_workdir
 
 (cd "$build" && cpack -G DEB -B "$work/out" -D CPACK_OUTPUT_FILE_PREFIX="$work/out" --config "$build/CPackConfig.cmake") >"$work/cpack.log" 2>&1 \
     || fail "cpack: $(tail -n 20 "$work/cpack.log")"
@@ -90,18 +75,16 @@ grep -q ChineseGB "$t/var/lib/kt4500/ReaderConfig.reg" || fail "an upgrade lost 
 for tool in Xvfb xdotool; do
     command -v "$tool" >/dev/null || { echo "PASS (installed window not started: no $tool)"; exit 0; }
 done
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -n1 "$work/display") QT_QPA_PLATFORM=xcb ASAN_OPTIONS=detect_leaks=0
+start_xvfb
+export ASAN_OPTIONS=detect_leaks=0
 mkdir -p "$work/ports"
 export KT4500_PORT_DIR=$work/ports KT4500_SETTINGS=$work/ReaderConfig.reg
-printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n' >"$KT4500_SETTINGS"
+seed_empty_key "$KT4500_SETTINGS"
 tail -f /dev/null | "$work/root/usr/bin/kt4500-sim" --link "$work/ports/COM3" --log "$work/sim.log" >/dev/null 2>&1 &
-pids+=($!)
+e2e_track $!
 wait_for 20 test -e "$work/ports/COM3" || fail "the installed simulator did not start"
 "$work/root/usr/bin/kt4500-config" >"$work/app.log" 2>&1 &
-pids+=($!)
+e2e_track $!
 window=$(timeout 30 xdotool search --sync --onlyvisible --name '^TALVO KT4500 Reader Config' | head -n1)
 [ -n "$window" ] || fail "the installed window did not show: $(cat "$work/app.log")"
 xdotool mousemove --window "$window" 180 94 click 1 # Scan Reader
