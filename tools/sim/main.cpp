@@ -1,6 +1,7 @@
 // kt4500-sim: a KT4500 reader on a pseudo-terminal, for tests, demos and training.
 
 #include "console.h"
+#include "link/posix/termios_setup.h"
 #include "sim_reader.h"
 
 #include <algorithm>
@@ -209,35 +210,6 @@ private:
     Clock::time_point m_start;
 };
 
-speed_t speedOf(int baudRate)
-{
-    switch (baudRate) {
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    default:
-        return B0;
-    }
-}
-
-int baudRateOf(speed_t speed)
-{
-    for (int rate : {4800, 9600, 19200, 38400, 57600, 115200}) {
-        if (speedOf(rate) == speed)
-            return rate;
-    }
-    return 0;
-}
-
 // The pseudo-terminal. The simulator keeps a descriptor on the slave side too: without it
 // the master reads end-of-file (and polls POLLHUP) whenever the client closes its port.
 class Pty
@@ -271,8 +243,8 @@ public:
         if (::tcgetattr(m_slave, &settings) == 0) {
             ::cfmakeraw(&settings);
             settings.c_cflag |= CLOCAL | CREAD;
-            ::cfsetispeed(&settings, speedOf(baudRate));
-            ::cfsetospeed(&settings, speedOf(baudRate));
+            ::cfsetispeed(&settings, kt::link::termiosSpeed(static_cast<std::uint32_t>(baudRate)));
+            ::cfsetospeed(&settings, kt::link::termiosSpeed(static_cast<std::uint32_t>(baudRate)));
             ::tcsetattr(m_slave, TCSANOW, &settings);
         }
         return true;
@@ -298,7 +270,7 @@ public:
         termios settings{};
         if (::tcgetattr(m_master, &settings) != 0)
             return 0;
-        return baudRateOf(::cfgetospeed(&settings));
+        return static_cast<int>(kt::link::baudRateOf(::cfgetospeed(&settings)));
     }
 
 private:

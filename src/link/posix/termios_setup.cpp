@@ -3,9 +3,7 @@
 namespace kt::link
 {
 
-namespace
-{
-speed_t speedOf(std::uint32_t baudRate)
+speed_t termiosSpeed(std::uint32_t baudRate)
 {
     switch (baudRate) {
     case 110:
@@ -39,6 +37,18 @@ speed_t speedOf(std::uint32_t baudRate)
     }
 }
 
+std::uint32_t baudRateOf(speed_t speed)
+{
+    for (std::uint32_t rate : {110u, 150u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 19200u, 38400u,
+                               57600u, 115200u, 230400u}) {
+        if (termiosSpeed(rate) == speed)
+            return rate;
+    }
+    return 0;
+}
+
+namespace
+{
 tcflag_t sizeFlag(int dataBits)
 {
     switch (dataBits) {
@@ -100,7 +110,7 @@ void configureTermios(termios &t, const std::optional<LineSettings> &settings)
 
     if (!settings)
         return;
-    const speed_t speed = speedOf(settings->baudRate);
+    const speed_t speed = termiosSpeed(settings->baudRate);
     if (speed != B0) {
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
