@@ -3,12 +3,16 @@
 #   make run    the window on the machine's real serial ports
 #   make test   the whole test suite (Debug, AddressSanitizer and UBSan)
 #   make bench  the benchmarks (optimised build)
+#   make fuzz   each fuzz target for FUZZ_SECONDS (default 60), clang with ASan and UBSan
+#   make fuzz-smoke   each fuzz target for 20 s, as CI runs them
+#   make soak   10 000 transactions against the simulator with 1 % of its replies damaged
 #   make install PREFIX=...   installs the programs, menu entry, icons and man pages
 #   make package              builds the Debian package into build/
 
 PREFIX ?= /usr/local
+FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build release demo run test bench install package format clean
+.PHONY: all setup build release demo run test bench fuzz fuzz-smoke soak install package format clean
 
 all: build
 
@@ -34,6 +38,15 @@ test: build
 
 bench: release
 	@bash scripts/bench.sh build/release
+
+fuzz: setup
+	@bash fuzz/run.sh $(FUZZ_SECONDS) build/fuzz
+
+fuzz-smoke: setup
+	@bash fuzz/run.sh 20 build/fuzz
+
+soak: release
+	@./build/release/kt4500-soak
 
 install: release
 	@cmake --install build/release --prefix "$(PREFIX)"

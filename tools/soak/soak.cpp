@@ -1,0 +1,322 @@
+// kt4500-soak: a long run of the tool's own serial link against kt4500-sim, with a share of
+// the simulator's replies damaged at random. It checks that every damaged reply is counted
+// as exactly one failed transaction (and no good one is lost), that no transaction hangs,
+// and that memory stays flat, and prints the figures.
+//
+//   kt4500-soak [--transactions N] [--percent P] [--seed N] [--sim PATH]
+
+#include "link/posix/serial_device_posix.h"
+#include "link/reader_link.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <string_view>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace
+{
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPort = 3;
+constexpr int kWarmUp = 100;
+// A transaction that takes longer than this has hung: the reply window is 120 ms.
+constexpr long kLongestAllowedMs = 1000;
+// Growth of the resident size that still counts as flat.
+constexpr long kFlatKiB = 1024;
+
+struct Options {
+    int transactions = 10000;
+    int percent = 1;
+    unsigned seed = 4500;
+    std::string sim;
+};
+
+struct Query {
+    std::string_view command;
+    int replyLength; // what the simulator answers, LF to CR
+};
+// The queries the tool makes, with a card in front of the reader.
+constexpr std::array<Query, 4> kQueries = {
+    {{"A00B", 16}, {"A00V", 16}, {"A00A", 11}, {"A00F", 17}}};
+
+std::optional<long> number(std::string_view text)
+{
+    long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::string besideThisProgram(const char *name)
+{
+    std::error_code error;
+    const auto self = fs::read_symlink("/proc/self/exe", error);
+    return (error ? fs::path(".") : self.parent_path()) / name;
+}
+
+std::optional<Options> parseOptions(int argc, char **argv)
+{
+    Options options;
+    options.sim = besideThisProgram("kt4500-sim");
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (i + 1 >= argc)
+            return std::nullopt;
+        const std::string_view value = argv[++i];
+        const auto n = number(value);
+        if (arg == "--transactions" && n && *n > kWarmUp && *n <= 10'000'000)
+            options.transactions = static_cast<int>(*n);
+        else if (arg == "--percent" && n && *n >= 0 && *n <= 100)
+            options.percent = static_cast<int>(*n);
+        else if (arg == "--seed" && n && *n >= 0 && *n <= 0xFFFFFFFFL)
+            options.seed = static_cast<unsigned>(*n);
+        else if (arg == "--sim")
+            options.sim = std::string(value);
+        else
+            return std::nullopt;
+    }
+    return options;
+}
+
+// The resident size of this process in KiB, from /proc/self/status.
+long residentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:"))
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// kt4500-sim in a folder of its own, talked to through its standard input and output.
+class Simulator
+{
+public:
+    Simulator(const Options &options, const std::string &dir)
+        : m_log(dir + "/sim.log")
+    {
+        fs::create_directories(dir + "/ports");
+        int in[2];
+        int out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+            return;
+        std::vector<std::string> args = {
+            options.sim, "--link", dir + "/ports/COM3",         "--log",
+            m_log,       "--seed", std::to_string(options.seed)};
+        std::vector<char *> argv;
+        for (auto &arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (::posix_spawn(&m_pid, options.sim.c_str(), &actions, nullptr, argv.data(), environ)
+            != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        m_stdin = in[1];
+        m_stdout = out[0];
+        if (m_pid > 0 && !readLine().starts_with("ready ")) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+    ~Simulator()
+    {
+        if (m_pid > 0) {
+            command("quit");
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_stdin);
+        ::close(m_stdout);
+    }
+
+    bool isRunning() const { return m_pid > 0; }
+
+    std::string command(const std::string &line)
+    {
+        const std::string text = line + "\n";
+        if (::write(m_stdin, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+            return {};
+        return readLine();
+    }
+
+    // The replies the simulator reports it damaged.
+    int damagedReplies() const
+    {
+        std::ifstream log(m_log);
+        int count = 0;
+        for (std::string line; std::getline(log, line);)
+            count += line.find("reply damaged") != std::string::npos ? 1 : 0;
+        return count;
+    }
+
+private:
+    std::string readLine()
+    {
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            if (const auto end = m_pending.find('\n'); end != std::string::npos) {
+                std::string line = m_pending.substr(0, end);
+                m_pending.erase(0, end + 1);
+                return line;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd p{m_stdout, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return {};
+            char buffer[512];
+            const ssize_t n = ::read(m_stdout, buffer, sizeof buffer);
+            if (n <= 0)
+                return {};
+            m_pending.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
+    std::string m_log;
+    pid_t m_pid = -1;
+    int m_stdin = -1;
+    int m_stdout = -1;
+    std::string m_pending;
+};
+
+struct Figures {
+    int failed = 0;
+    int wrongLength = 0;
+    long longestMs = 0;
+    long residentAfterWarmUpKiB = 0;
+};
+
+Figures run(const Options &options, kt::link::ReaderLink &link)
+{
+    Figures figures;
+    for (int i = 0; i < options.transactions; ++i) {
+        if (i == kWarmUp)
+            figures.residentAfterWarmUpKiB = residentKiB();
+        const Query &query = kQueries[static_cast<std::size_t>(i) % kQueries.size()];
+        const auto start = Clock::now();
+        const bool ok = link.transact(query.command);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        figures.longestMs = std::max<long>(figures.longestMs, static_cast<long>(ms));
+        if (!ok)
+            ++figures.failed;
+        else if (link.replyLength() != query.replyLength)
+            ++figures.wrongLength;
+        if ((i + 1) % 1000 == 0)
+            std::fprintf(stderr, "soak: %d transactions, %d failed\n", i + 1, figures.failed);
+    }
+    return figures;
+}
+
+int soak(const Options &options)
+{
+    const long residentAtStart = residentKiB();
+    std::string dir = (fs::temp_directory_path() / "kt4500-soak.XXXXXX").string();
+    if (::mkdtemp(dir.data()) == nullptr) {
+        std::fprintf(stderr, "soak: cannot create a folder: %s\n", std::strerror(errno));
+        return 1;
+    }
+    int status = 1;
+    {
+        Simulator sim(options, dir);
+        if (!sim.isRunning()) {
+            std::fprintf(stderr, "soak: %s did not start\n", options.sim.c_str());
+        } else if (sim.command("card 00BC614E") != "ok card 00BC614E"
+                   || sim.command("corrupt " + std::to_string(options.percent)).rfind("ok", 0)
+                          != 0) {
+            std::fprintf(stderr, "soak: the simulator refused its set-up\n");
+        } else {
+            kt::link::PosixSerialDevice device({dir + "/ports", dir + "/no-etc-ports", dir});
+            kt::link::ReaderLink link(device, kt::link::systemClock());
+            if (!link.openPort(kPort, "19200,e,8,1")) {
+                std::fprintf(stderr, "soak: the simulator's port does not open\n");
+            } else {
+                const auto wallStart = Clock::now();
+                const double cpuStart = cpuSeconds();
+                const Figures f = run(options, link);
+                const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+                const double cpu = cpuSeconds() - cpuStart;
+                const long residentAtEnd = residentKiB();
+                link.closePort();
+                const int damaged = sim.damagedReplies();
+
+                const bool counted = f.failed == damaged && f.wrongLength == 0;
+                const bool flat = residentAtEnd - f.residentAfterWarmUpKiB <= kFlatKiB;
+                const bool noHang = f.longestMs <= kLongestAllowedMs;
+                std::printf("soak: %d transactions, %d %% of the replies damaged at random "
+                            "(seed %u)\n",
+                            options.transactions, options.percent, options.seed);
+                std::printf("  damaged replies (the simulator's count)  %d\n", damaged);
+                std::printf("  failed transactions                      %d\n", f.failed);
+                std::printf("  accepted with a wrong length             %d\n", f.wrongLength);
+                std::printf("  longest transaction                      %ld ms\n", f.longestMs);
+                std::printf("  wall time, CPU time                      %.1f s, %.1f s\n", wall,
+                            cpu);
+                std::printf("  resident size: start, after %d, end      %ld, %ld, %ld KiB\n",
+                            kWarmUp, residentAtStart, f.residentAfterWarmUpKiB, residentAtEnd);
+                std::printf("soak: %s%s%s%s\n", counted && flat && noHang ? "ok" : "FAILED",
+                            counted ? "" : ": failures and damaged replies differ",
+                            flat ? "" : ": memory grew", noHang ? "" : ": a transaction hung");
+                status = counted && flat && noHang ? 0 : 1;
+            }
+        }
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const auto options = parseOptions(argc, argv);
+    if (!options) {
+        std::fprintf(stderr, "usage: kt4500-soak [--transactions N] [--percent P] [--seed N] "
+                             "[--sim PATH]\n");
+        return 2;
+    }
+    try {
+        return soak(*options);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "soak: %s\n", e.what());
+        return 1;
+    }
+}
