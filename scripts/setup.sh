@@ -11,6 +11,7 @@ packages=(
     fonts-wqy-microhei
     xvfb xdotool x11-utils xauth
     socat util-linux procps
+    clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils appstream
 )
 
