@@ -1,0 +1,422 @@
+// The reader operations over a real pseudo-terminal when the line misbehaves: kt4500-sim hangs
+// up in the middle of an exchange, another program holds the port, the device is not
+// readable for this user, a device floods the line. The real POSIX serial device and
+// ReaderLink carry the bytes and the real settings file is beside them; each fault must end
+// in the operation's own failure outcome, with the port closed and the file as it was.
+
+#include "fault_rig.h"
+#include "link/posix/serial_device_posix.h"
+#include "link/reader_link.h"
+#include "ops/operations.h"
+#include "settings/posix/reg_file_store.h"
+#include "sim_process.h"
+#include "text/text_table.h"
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+
+using kt::link::PosixSerialDevice;
+using kt::test::FakeView;
+using kt::test::readFile;
+using kt::test::SimProcess;
+using kt::test::StoreView;
+using kt::test::TappedDevice;
+
+constexpr int kPort = 3; // SimProcess links COM3
+
+// The key as a sweep that found the reader on COM3 at 19200,e,8,1 left it.
+constexpr std::string_view kStoredKey = "REGEDIT4\n"
+                                        "\n"
+                                        "[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n"
+                                        "\"ScanCommNo\"=dword:00000003\n"
+                                        "\"ScanBaudRateNo\"=dword:00000005\n"
+                                        "\"ScanBaudRate\"=\"19200,e,8,1\"\n"
+                                        "\"LanguageFlag\"=\"English\"\n";
+
+PosixSerialDevice::Folders foldersOf(const SimProcess &sim)
+{
+    return {sim.portDir(), sim.dir() + "/no-etc-ports", sim.dir()};
+}
+
+// One technician's machine: the simulator on COM3, the settings file, the window and the
+// link. The link's event pump is the window's, so a test can act at a given pump.
+struct Machine {
+    explicit Machine(std::vector<std::string> simArgs = {}, std::string_view key = kStoredKey)
+        : sim(std::move(simArgs))
+    {
+        kt::text::setLanguageIndex(kt::text::English);
+        kt::test::writeFile(settingsPath, key);
+        settings = kt::settings::loadSettings(store).settings;
+    }
+
+    kt::ops::Context context() { return {link, view, settings, state}; }
+
+    // The last lamp, message and beep of the operation, as one line.
+    std::string outcome() const
+    {
+        std::string lamp;
+        std::string message;
+        std::string beep;
+        for (const std::string &e : view.events) {
+            if (e.starts_with("lamp Comm "))
+                lamp = e;
+            else if (e.starts_with("text Msg "))
+                message = e;
+            else if (e.starts_with("beep "))
+                beep = e;
+        }
+        return lamp + " / " + message + " / " + beep;
+    }
+
+    SimProcess sim;
+    std::string settingsPath = sim.dir() + "/ReaderConfig.reg";
+    kt::settings::RegFileStore store{settingsPath};
+    PosixSerialDevice device{foldersOf(sim)};
+    TappedDevice tap{device};
+    kt::settings::AppSettings settings;
+    StoreView view{store, settings};
+    kt::link::ReaderLink link{tap, kt::link::systemClock(), [this] { view.pumpEvents(); }};
+    kt::ops::ReaderState state;
+};
+
+std::string failure(std::string_view message)
+{
+    return "lamp Comm Red / text Msg " + std::string(message) + " / beep 300 300";
+}
+
+std::string success(std::string_view message)
+{
+    return "lamp Comm Yellow / text Msg " + std::string(message) + " / beep 1000 300";
+}
+
+// Holds a port in a process of its own, as another serial program would, until destroyed.
+class PortHolder
+{
+public:
+    PortHolder(const SimProcess &sim, int port)
+    {
+        int ready[2];
+        int release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            ::close(release[1]);
+            PosixSerialDevice device(foldersOf(sim));
+            const char opened = device.open(port, "19200,e,8,1") ? '1' : '0';
+            [[maybe_unused]] auto n = ::write(ready[1], &opened, 1);
+            char ignored;
+            n = ::read(release[0], &ignored, 1); // returns once the parent closes its end
+            device.close();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        m_release = release[1];
+        char opened = '0';
+        m_holding = ::read(ready[0], &opened, 1) == 1 && opened == '1';
+        ::close(ready[0]);
+    }
+    ~PortHolder() { release(); }
+
+    bool isHolding() const { return m_holding; }
+    void release()
+    {
+        if (m_release >= 0)
+            ::close(std::exchange(m_release, -1));
+        if (m_pid > 0)
+            ::waitpid(std::exchange(m_pid, -1), nullptr, 0);
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    bool m_holding = false;
+};
+
+struct HangUpCase {
+    const char *name;
+    const char *hangUpAt; // the command whose frame is cut off by the hang-up
+    bool readerFound;     // before the click
+    std::function<void(kt::ops::Context &)> click;
+    std::string outcome;
+    bool readerFoundAfter;
+};
+
+TEST(LinkFaults, HangUpMidExchangeEndsInTheOperationsFailure)
+{
+    const HangUpCase cases[] = {
+        {"scan, at the version query", "A00V", false, kt::ops::scanReader,
+         failure("Get Reader Info Error. (COM : #3)"), false},
+        {"scan, at the mode query", "A00A", false, kt::ops::scanReader,
+         failure("Get Reader Info Error. (COM : #3)"), false},
+        {"set reader ID", "A00C", true, kt::ops::setReaderId, failure("Set Reader ID Error"), true},
+        {"set line settings", "A00E", true, kt::ops::setLineSettings,
+         failure("Set Reader BaudRate Error"), true},
+        {"preset, at its mode command", "A00A021", true,
+         [](kt::ops::Context &ctx) { kt::ops::applyPreset(ctx, kt::ops::Preset::Wiegand42); },
+         failure("Set Default Wiegand 42 Error"), true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Machine m({"--id", "7"});
+        ASSERT_TRUE(m.sim.isRunning());
+        m.state.readerFound = c.readerFound;
+        m.view.panels[kt::ops::Panel::ID] = "07";
+        m.tap.onWrite(c.hangUpAt, [&] { EXPECT_EQ(m.sim.command("hangup"), "ok hangup"); });
+
+        auto ctx = m.context();
+        c.click(ctx);
+
+        EXPECT_EQ(m.outcome(), c.outcome) << m.view.dump();
+        EXPECT_EQ(m.state.readerFound, c.readerFoundAfter);
+        EXPECT_FALSE(m.device.isOpen());
+        EXPECT_TRUE(m.view.windowEnabled);
+        EXPECT_EQ(m.settings.lineSettingsText, "19200,e,8,1") << "a failed change is not taken";
+        EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
+    }
+}
+
+TEST(LinkFaults, PresetCutOffAfterItsIdCommandLeavesTheReaderHalfSet)
+{
+    // The reader takes the ID before the line goes; the window reports the preset's error.
+    Machine m({"--id", "7", "--mode", "100"});
+    ASSERT_TRUE(m.sim.isRunning());
+    m.state.readerFound = true;
+    m.tap.onWrite("A00A001", [&] { m.sim.command("hangup"); });
+    auto ctx = m.context();
+    kt::ops::applyPreset(ctx, kt::ops::Preset::FactoryW26);
+
+    EXPECT_EQ(m.outcome(), failure("Set Default Wiegand 26 Error"));
+    EXPECT_EQ(m.sim.command("state").substr(0, 14), "id 01 mode 100");
+}
+
+TEST(LinkFaults, HangUpDuringTheCardLoopEndsItAsReaderNotFound)
+{
+    Machine m;
+    ASSERT_TRUE(m.sim.isRunning());
+    ASSERT_EQ(m.sim.command("card 00BC614E"), "ok card 00BC614E");
+    m.state.readerFound = true;
+    // Two polls find the card; the third is cut off.
+    m.tap.onWrite(
+        "A00F", [&] { m.sim.command("hangup"); }, 3);
+    auto ctx = m.context();
+    kt::ops::readCardClick(ctx);
+
+    EXPECT_EQ(m.view.count("text CardID Card ID : 0012345678  00BC614E(H)"), 2) << m.view.dump();
+    EXPECT_EQ(m.outcome(), failure("Reader Not Find"));
+    EXPECT_TRUE(m.view.inOrder({"busy off", "lamp Comm Red", "text Msg Reader Not Find",
+                                "beep 300 300", "lamp Card White", "text CardID Card ID",
+                                "control Exit true", "caption Read Card (Change to RS485 Mode)"}))
+        << m.view.dump();
+    EXPECT_FALSE(m.state.cardReading);
+    EXPECT_FALSE(m.state.cardLoopRunning);
+    EXPECT_TRUE(m.state.readerFound);
+    EXPECT_FALSE(m.device.isOpen());
+    EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
+}
+
+TEST(LinkFaults, PortHeldByAnotherProgramIsReportedAndFreedLater)
+{
+    const struct {
+        const char *name;
+        bool readerFound;
+        std::function<void(kt::ops::Context &)> click;
+        std::string outcome;
+    } cases[] = {
+        {"scan", false, kt::ops::scanReader, failure("Reader Not Find")},
+        {"set reader ID", true, kt::ops::setReaderId, failure("Set Reader ID Error")},
+        {"preset", true,
+         [](kt::ops::Context &ctx) { kt::ops::applyPreset(ctx, kt::ops::Preset::RS485Fast); },
+         failure("Set Default RS485 115200 Error")},
+        {"card loop", true, kt::ops::readCardClick, failure("Open COM : 3 Error")},
+    };
+    Machine m;
+    ASSERT_TRUE(m.sim.isRunning());
+    kt::test::LogCapture log;
+    PortHolder holder(m.sim, kPort);
+    ASSERT_TRUE(holder.isHolding());
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        m.view.events.clear();
+        m.state.readerFound = c.readerFound;
+        auto ctx = m.context();
+        c.click(ctx);
+        EXPECT_EQ(m.outcome(), c.outcome) << m.view.dump();
+        EXPECT_FALSE(m.device.isOpen());
+    }
+    EXPECT_TRUE(log.contains("busy")) << "the log names why the port did not open";
+    EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
+
+    holder.release();
+    m.view.events.clear();
+    auto ctx = m.context();
+    kt::ops::scanReader(ctx);
+    EXPECT_EQ(m.outcome(), success("Get Reader Info Ok. (COM : #3)")) << m.view.dump();
+}
+
+TEST(LinkFaults, DeviceNotReadableByTheUser)
+{
+    Machine m;
+    ASSERT_TRUE(m.sim.isRunning());
+    const std::string device = std::filesystem::read_symlink(m.sim.linkPath());
+    // The folders stay open to everyone: only the device itself may refuse.
+    std::filesystem::permissions(m.sim.dir(), std::filesystem::perms(0755));
+    std::filesystem::permissions(m.sim.portDir(), std::filesystem::perms(0755));
+    struct stat before = {};
+    ASSERT_EQ(::stat(device.c_str(), &before), 0);
+    // Root passes any mode, so as root the child becomes nobody and meets the device's own
+    // mode (root's pseudo-terminal, 0620); as another user the mode is taken away for a while.
+    const bool isRoot = ::geteuid() == 0;
+    if (!isRoot) {
+        ASSERT_EQ(::chmod(device.c_str(), 0), 0);
+    }
+
+    const auto child = kt::test::runUnprivileged([&] {
+        kt::test::LogCapture log;
+        PosixSerialDevice port(foldersOf(m.sim));
+        FakeView view;
+        kt::link::ReaderLink link(port, kt::link::systemClock());
+        kt::settings::AppSettings settings{kPort, "19200,e,8,1", 5, "English"};
+        kt::ops::ReaderState state;
+        state.readerFound = true;
+        kt::ops::Context ctx{link, view, settings, state};
+        kt::ops::readCardClick(ctx);
+        std::string out = "open " + std::string(port.isOpen() ? "yes" : "no") + "\n";
+        for (const auto &e : view.events)
+            out += e + "\n";
+        for (const auto &line : log.lines())
+            out += "log " + line + "\n";
+        return out;
+    });
+    if (!isRoot)
+        ::chmod(device.c_str(), before.st_mode & 07777);
+
+    ASSERT_TRUE(child.ranUnprivileged) << "cannot become an unprivileged user";
+    ASSERT_EQ(child.exitStatus, 0);
+    const std::string &out = child.output;
+    EXPECT_NE(out.find("open no\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("lamp Comm Red\ntext Msg Open COM : 3 Error\nbeep 300 300\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("permission denied"), std::string::npos) << out;
+    EXPECT_NE(out.find("dialout"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Card ID :"), std::string::npos) << "no poll was made";
+}
+
+// A device that sends bytes without end and never a line feed: a babbling converter.
+class Flood
+{
+public:
+    Flood(const std::string &portDir, int port, std::size_t bytes)
+    {
+        if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        std::filesystem::create_symlink(::ttyname(m_slave),
+                                        portDir + "/COM" + std::to_string(port));
+        m_feeder = std::thread([this, bytes] { feed(bytes); });
+    }
+    ~Flood()
+    {
+        m_stop = true;
+        if (m_feeder.joinable())
+            m_feeder.join();
+        ::close(m_master);
+        ::close(m_slave);
+    }
+    std::size_t sent() const { return m_sent; }
+
+private:
+    void feed(std::size_t bytes)
+    {
+        const std::string block(4096, 'x');
+        while (!m_stop && m_sent < bytes) {
+            pollfd p{m_master, POLLOUT, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n =
+                ::write(m_master, block.data(), std::min(block.size(), bytes - m_sent));
+            if (n > 0)
+                m_sent += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
+        }
+    }
+
+    int m_master = -1;
+    int m_slave = -1;
+    std::atomic<bool> m_stop = false;
+    std::atomic<std::size_t> m_sent = 0;
+    std::thread m_feeder;
+};
+
+TEST(LinkFaults, FloodWithoutLineFeedEndsEveryExchange)
+{
+    constexpr int kFloodPort = 4;
+    constexpr std::size_t kMiB = 1 << 20;
+    Machine m;
+    ASSERT_TRUE(m.sim.isRunning());
+    Flood flood(m.sim.portDir(), kFloodPort, kMiB);
+    m.settings.portNumber = kFloodPort;
+    m.state.readerFound = true;
+    m.view.panels[kt::ops::Panel::ID] = "07";
+
+    // Click after click until the whole flood has gone through the port: each click ends
+    // in its error, whether the bytes came in one stream or with pauses.
+    int clicks = 0;
+    for (; flood.sent() < kMiB && clicks < 200; ++clicks) {
+        m.view.events.clear();
+        auto ctx = m.context();
+        kt::ops::setReaderId(ctx);
+        ASSERT_EQ(m.outcome(), failure("Set Reader ID Error")) << m.view.dump();
+        ASSERT_FALSE(m.device.isOpen());
+    }
+    EXPECT_EQ(flood.sent(), kMiB) << "after " << clicks << " clicks";
+    EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
+}
+
+TEST(LinkFaults, UnusableStoredLineSettingsAreReplacedByTheSweep)
+{
+    // A settings file edited by hand: a line-settings text of 100 000 characters and an index
+    // far outside the list. The text cannot be applied, so the stored attempt talks at the
+    // speed the line was left at, which is not the reader's; the sweep finds the reader at
+    // the default entry and stores sane values.
+    const std::string key = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n"
+                            "\"ScanCommNo\"=dword:00000003\n"
+                            "\"ScanBaudRateNo\"=dword:7fffffff\n"
+                            "\"ScanBaudRate\"=\""
+                            + std::string(100000, '9') + "\"\n\"LanguageFlag\"=\"English\"\n";
+    Machine m({}, key);
+    ASSERT_TRUE(m.sim.isRunning());
+    ASSERT_EQ(m.settings.lineSettingsText.size(), 100000u);
+    ASSERT_TRUE(m.device.open(kPort, "9600,n,8,1"));
+    m.device.close();
+
+    auto ctx = m.context();
+    kt::ops::scanReader(ctx);
+
+    EXPECT_EQ(m.outcome(), success("Get Reader Info Ok. (COM : #3)")) << m.view.dump();
+    const auto stored = kt::settings::loadSettings(m.store).settings;
+    EXPECT_EQ(stored.portNumber, 3);
+    EXPECT_EQ(stored.lineSettingsIndex, 5);
+    EXPECT_TRUE(stored.lineSettingsText == "19200,e,8,1") << stored.lineSettingsText.size();
+    EXPECT_EQ(stored.languageName, "English");
+    EXPECT_EQ(m.view.count("save link"), 1);
+}
+
+} // namespace
