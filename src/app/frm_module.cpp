@@ -330,6 +330,9 @@ void TfrmModule::createControls()
     tmrBusy = new QTimer(this);
     tmrBusy->setObjectName(QStringLiteral("tmrBusy"));
     tmrBusy->setInterval(kBusyIntervalMs);
+    // A coarse timer may shift each blink by up to 5 % (10 ms) to group wake-ups; the blink is
+    // the window's sign of life during a long sweep and keeps its even 200 ms.
+    tmrBusy->setTimerType(Qt::PreciseTimer);
     tmrCard = new QTimer(this);
     tmrCard->setObjectName(QStringLiteral("tmrCard"));
     tmrCard->setInterval(kCardIntervalMs);
