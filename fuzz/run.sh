@@ -11,7 +11,7 @@ seconds=${1:-60}
 build=${2:-build/fuzz}
 cd "$(dirname "$0")/.."
 source_dir=$PWD
-targets=(transact reg_file line_settings reply_fields)
+targets=(transact reg_file line_settings reply_fields operations)
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
