@@ -1,0 +1,137 @@
+#include "printer.h"
+
+#include <cstdint>
+
+namespace kt::cli
+{
+
+namespace
+{
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
+
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// The length of the well-formed UTF-8 sequence at the start of s, 0 when there is none.
+std::size_t sequenceLength(std::string_view s)
+{
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = at(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0; // no overlong forms
+        if (lead == 0xED)
+            high = 0x9F; // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F; // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (s.size() < length || at(1) < low || at(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (!isContinuation(at(i)))
+            return 0;
+    }
+    return length;
+}
+
+bool isControl(std::string_view sequence)
+{
+    const auto lead = static_cast<unsigned char>(sequence[0]);
+    if (sequence.size() == 1)
+        return lead < 0x20 || lead == 0x7F;
+    // U+0080 to U+009F, the C1 controls: some terminals act on them as on ESC sequences.
+    return sequence.size() == 2 && lead == 0xC2 && static_cast<unsigned char>(sequence[1]) < 0xA0;
+}
+
+} // namespace
+
+std::string cleanText(std::string_view bytes)
+{
+    std::string clean;
+    clean.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const std::size_t length = sequenceLength(bytes);
+        if (length == 0) {
+            clean += kReplacement;
+            bytes.remove_prefix(1);
+            continue;
+        }
+        const std::string_view sequence = bytes.substr(0, length);
+        if (isControl(sequence))
+            clean += kReplacement;
+        else
+            clean += sequence;
+        bytes.remove_prefix(length);
+    }
+    return clean;
+}
+
+void JsonObject::key(std::string_view key)
+{
+    if (!m_members.empty())
+        m_members += ',';
+    m_members += '"';
+    m_members += key;
+    m_members += "\":";
+}
+
+JsonObject &JsonObject::text(std::string_view key, std::string_view value)
+{
+    this->key(key);
+    m_members += '"';
+    // No control characters are left after cleaning; only these two need escapes.
+    for (char c : cleanText(value)) {
+        if (c == '"' || c == '\\')
+            m_members += '\\';
+        m_members += c;
+    }
+    m_members += '"';
+    return *this;
+}
+
+JsonObject &JsonObject::number(std::string_view key, long long value)
+{
+    this->key(key);
+    m_members += std::to_string(value);
+    return *this;
+}
+
+JsonObject &JsonObject::boolean(std::string_view key, bool value)
+{
+    this->key(key);
+    m_members += value ? "true" : "false";
+    return *this;
+}
+
+JsonObject &JsonObject::null(std::string_view key)
+{
+    this->key(key);
+    m_members += "null";
+    return *this;
+}
+
+bool Printer::line(std::string_view text)
+{
+    const std::string clean = cleanText(text) + "\n";
+    const bool written = std::fwrite(clean.data(), 1, clean.size(), m_out) == clean.size();
+    return std::fflush(m_out) == 0 && written;
+}
+
+} // namespace kt::cli

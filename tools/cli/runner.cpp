@@ -1,0 +1,370 @@
+#include "runner.h"
+
+#include "link/commands.h"
+#include "link/hex.h"
+#include "link/reader_link.h"
+#include "text/list_items.h"
+#include "text/text_table.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kt::cli
+{
+
+namespace
+{
+
+constexpr int kTextId = 4;
+constexpr int kTextBaudRate = 5;
+constexpr int kTextSerial = 18;
+constexpr int kTextVersion = 19;
+constexpr int kTextReaderNotFind = 23;
+
+using ops::List;
+using ops::Panel;
+using text::localText;
+
+std::string twoDigits(int value)
+{
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%02d", value);
+    return digits;
+}
+
+// What a panel shows after its "S/N : " or "VER : ".
+std::string afterPrefix(const std::string &shown, int prefixText)
+{
+    const std::string prefix = localText(prefixText) + " : ";
+    return shown.rfind(prefix, 0) == 0 ? shown.substr(prefix.size()) : shown;
+}
+
+template <std::size_t N> std::string itemOf(const std::array<std::string_view, N> &items, int index)
+{
+    return index >= 0 && index < static_cast<int>(N) ? std::string(items[index]) : std::string();
+}
+
+template <std::size_t N>
+void addItem(JsonObject &json, std::string_view key, const std::array<std::string_view, N> &words,
+             int index, bool asNumber)
+{
+    if (index < 0 || index >= static_cast<int>(N)) {
+        json.null(key);
+    } else if (asNumber) {
+        json.number(key, std::stoi(std::string(words[index])));
+    } else {
+        json.text(key, words[index]);
+    }
+}
+
+} // namespace
+
+Runner::Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore &store,
+               const settings::AppSettings &stored, Io io)
+    : m_link(link)
+    , m_watch(watch)
+    , m_store(store)
+    , m_stored(stored)
+    , m_settings(stored)
+    , m_io(std::move(io))
+    , m_view(TerminalView::Hooks{
+          .pump = [this] { pump(); },
+          .sleep = [this](int ms) { m_link.clock().sleepMs(static_cast<std::uint32_t>(ms)); },
+          .save =
+              [this] {
+                  settings::saveLinkSettings(m_store, m_settings);
+                  m_saved = true;
+              },
+          .beep =
+              [this](int) {
+                  if (m_io.bell)
+                      m_io.bell();
+              },
+          .card = [this](const std::string &text) { cardShown(text); },
+      })
+{
+}
+
+int Runner::run(const Invocation &invocation)
+{
+    m_invocation = invocation;
+    if (invocation.port)
+        m_settings.portNumber = *invocation.port;
+    if (invocation.lineSettingsIndex) {
+        m_settings.lineSettingsIndex = *invocation.lineSettingsIndex;
+        m_settings.lineSettingsText = std::string(
+            text::kLineSettingsList[static_cast<std::size_t>(*invocation.lineSettingsIndex)]);
+    }
+    // The link pumps while it waits for a reply, as the window handles its events then: that
+    // is where an interrupt or the end of --seconds is noticed.
+    m_link.setPumpEvents([this] { pump(); });
+    const int status = invocation.command == Command::Scan ? runScan() : runWithReader();
+    m_link.setPumpEvents({});
+    return status;
+}
+
+int Runner::runScan()
+{
+    m_view.setLockChecked(!m_invocation.allLineSettings);
+    m_view.beginOperation();
+    ops::Context ctx = context();
+    ops::scanReader(ctx);
+    const int status = finish(Command::Scan);
+    const bool elsewhere = m_settings.portNumber != m_stored.portNumber
+                           || m_settings.lineSettingsText != m_stored.lineSettingsText;
+    if (status == kExitSuccess && !m_saved && elsewhere)
+        m_io.note("the reader answered on COM" + std::to_string(m_settings.portNumber) + " at "
+                  + m_settings.lineSettingsText
+                  + " as given for this run; the stored settings are unchanged, as only a search "
+                    "stores (without --port and --line-settings the scan searches)");
+    return status;
+}
+
+int Runner::runWithReader()
+{
+    // The scan that unlocks the other operations, kept to the one port the run is about: a
+    // search of the other ports could set up another reader than the one meant, and saving
+    // belongs to the scan command.
+    m_watch.pinTo(m_settings.portNumber);
+    m_view.setSavingAllowed(false);
+    m_view.beginOperation();
+    {
+        ops::Context ctx = context();
+        ops::scanReader(ctx);
+    }
+    m_watch.pinTo(std::nullopt);
+    m_view.setSavingAllowed(true);
+    if (m_aborted) {
+        m_io.note("interrupted; nothing was sent");
+        return kExitInterrupted;
+    }
+    if (!m_state.readerFound) {
+        const std::optional<TerminalView::Outcome> outcome = m_view.outcome();
+        printOutcome(Command::Scan, false, outcome ? outcome->message : std::nullopt);
+        const std::vector<OpenFailure> failures = portFailures(false);
+        for (const OpenFailure &failure : failures)
+            m_io.note(describeFailure(failure));
+        if (m_settings.portNumber <= 0) {
+            m_io.note("no reader port is stored yet: run 'kt4500ctl scan' first, or give --port N");
+        } else if (failures.empty() && outcome
+                   && outcome->message == localText(kTextReaderNotFind)) {
+            m_io.note("no reader answered on COM" + std::to_string(m_settings.portNumber) + " at "
+                      + m_settings.lineSettingsText
+                      + "; 'kt4500ctl scan' searches ports 1 to 16 (with --all-line-settings at "
+                        "every line setting)");
+        }
+        return failures.empty() ? kExitFailed : kExitPort;
+    }
+
+    m_view.beginOperation();
+    runOperation();
+    const int status = finish(m_invocation.command);
+    if (status == kExitSuccess)
+        noteLineSettings();
+    return status;
+}
+
+void Runner::runOperation()
+{
+    ops::Context ctx = context();
+    const Invocation &inv = m_invocation;
+    switch (inv.command) {
+    case Command::SetId: {
+        m_view.setIdPosition(inv.readerId);
+        // Where the bar already stood at N, pnID still shows the reader's own field (a reader
+        // that reports ID 00 leaves the bar at 1 and pnID at "00"). What is sent is what the
+        // bar says, as after a move away and back.
+        const std::string digits = twoDigits(m_view.idPosition());
+        if (m_view.panelText(Panel::ID) != digits)
+            m_view.setPanelText(Panel::ID, digits);
+        ops::setReaderId(ctx);
+        break;
+    }
+    case Command::SetLineSettings:
+        m_view.selectItem(List::BaudRate, inv.newLineSettingsIndex);
+        ops::setLineSettings(ctx);
+        break;
+    case Command::SetMode:
+        if (inv.outputMode)
+            m_view.selectItem(List::Mode, *inv.outputMode);
+        if (inv.wiegandFormat)
+            m_view.selectItem(List::Wiegand, *inv.wiegandFormat);
+        if (inv.rs485Format)
+            m_view.selectItem(List::RS485, *inv.rs485Format);
+        ops::setOutputMode(ctx);
+        break;
+    case Command::Preset:
+        ops::applyPreset(ctx, inv.preset);
+        break;
+    case Command::ReadCards:
+        readCards();
+        break;
+    case Command::Ports:
+    case Command::Scan:
+        break;
+    }
+}
+
+void Runner::readCards()
+{
+    m_stage = Stage::Cards;
+    m_stopClicked = false;
+    m_cardsShown = 0;
+    m_cardsStartMs = m_link.clock().nowMs();
+    ops::Context ctx = context();
+    ops::readCardClick(ctx);
+    m_stage = Stage::Other;
+}
+
+void Runner::pump()
+{
+    if (m_io.takeInterrupt && m_io.takeInterrupt())
+        interrupted();
+    // Unsigned subtraction keeps the length right across the clock's wrap.
+    if (m_stage == Stage::Cards && m_invocation.durationMs
+        && m_link.clock().nowMs() - m_cardsStartMs >= *m_invocation.durationMs)
+        stopCards();
+}
+
+void Runner::interrupted()
+{
+    if (m_stage == Stage::Cards) {
+        stopCards();
+        return;
+    }
+    if (m_aborted)
+        return;
+    // The operation runs on to its end with no port to open, so that a port already open is
+    // closed as usual: killed in the middle, the process would leave its exclusive flag on
+    // a pseudo-terminal behind.
+    m_aborted = true;
+    m_watch.refuseOpens();
+    m_io.note("interrupted; the exchange in progress ends first");
+}
+
+void Runner::stopCards()
+{
+    if (m_stopClicked || !m_state.cardReading)
+        return;
+    m_stopClicked = true;
+    // The window's "Cancel Read Card" click: the loop finishes its pass, with its poll, and
+    // then closes the port.
+    ops::Context ctx = context();
+    ops::readCardClick(ctx);
+}
+
+void Runner::cardShown(const std::string &text)
+{
+    if (m_stage != Stage::Cards)
+        return;
+    ++m_cardsShown;
+    bool written = false;
+    if (m_io.out.isJson()) {
+        const std::string_view field = link::cardNumberField(m_link.lastReply());
+        written = m_io.out.object(JsonObject()
+                                      .text("event", "card")
+                                      .text("card", field)
+                                      .number("decimal", link::hexToInt(field))
+                                      .text("message", text));
+    } else {
+        written = m_io.out.line(text);
+    }
+    // With the output gone (a closed pipe) nobody sees the cards any more.
+    if (!written || (m_invocation.count && m_cardsShown >= *m_invocation.count))
+        stopCards();
+}
+
+int Runner::finish(Command command)
+{
+    const std::optional<TerminalView::Outcome> &outcome = m_view.outcome();
+    const bool succeeded = outcome && outcome->succeeded;
+    printOutcome(command, succeeded, outcome ? outcome->message : std::nullopt);
+    if (succeeded)
+        return kExitSuccess;
+    if (m_aborted)
+        return kExitInterrupted;
+    const std::vector<OpenFailure> failures = portFailures(command == Command::Scan);
+    for (const OpenFailure &failure : failures)
+        m_io.note(describeFailure(failure));
+    return failures.empty() ? kExitFailed : kExitPort;
+}
+
+void Runner::printOutcome(Command command, bool succeeded,
+                          const std::optional<std::string> &message)
+{
+    const bool readerShown = command == Command::Scan && succeeded;
+    if (m_io.out.isJson()) {
+        JsonObject json;
+        json.text("event", "outcome")
+            .text("command", commandName(command))
+            .boolean("ok", succeeded);
+        if (message)
+            json.text("message", *message);
+        else
+            json.null("message");
+        if (readerShown) {
+            json.number("port", m_settings.portNumber)
+                .text("lineSettings", m_settings.lineSettingsText)
+                .text("serialNumber", afterPrefix(m_view.panelText(Panel::Serial), kTextSerial))
+                .text("version", afterPrefix(m_view.panelText(Panel::Version), kTextVersion))
+                .text("readerId", m_view.panelText(Panel::ID));
+            addItem(json, "output", kOutputWords, m_view.selectedIndex(List::Mode), false);
+            addItem(json, "wiegand", kWiegandWords, m_view.selectedIndex(List::Wiegand), true);
+            addItem(json, "rs485", kRS485Words, m_view.selectedIndex(List::RS485), true);
+        }
+        if (command == Command::ReadCards)
+            json.number("cards", m_cardsShown);
+        m_io.out.object(json);
+        return;
+    }
+    if (message)
+        m_io.out.line(*message);
+    if (!readerShown)
+        return;
+    m_io.out.line(m_view.panelText(Panel::Serial));
+    m_io.out.line(m_view.panelText(Panel::Version));
+    m_io.out.line(localText(kTextId) + " : " + m_view.panelText(Panel::ID));
+    m_io.out.line(localText(kTextBaudRate) + " : "
+                  + itemOf(text::kLineSettingsList, m_view.selectedIndex(List::BaudRate)));
+    m_io.out.line(itemOf(text::kModeItems, m_view.selectedIndex(List::Mode)) + ", "
+                  + itemOf(text::kWiegandItems, m_view.selectedIndex(List::Wiegand)) + ", "
+                  + itemOf(text::kRS485Items, m_view.selectedIndex(List::RS485)));
+}
+
+std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
+{
+    std::vector<OpenFailure> found;
+    for (const OpenFailure &failure : m_watch.failures()) {
+        const bool meant = failure.port == m_settings.portNumber;
+        // A port of the sweep that is not there is the usual case; one that is there but
+        // cannot be had may be where the reader is.
+        const bool inTheWay = failure.error == link::PortError::Busy
+                              || failure.error == link::PortError::PermissionDenied;
+        const bool known = std::any_of(found.begin(), found.end(), [&](const OpenFailure &f) {
+            return f.port == failure.port;
+        });
+        if (!known && (meant || (anyPortMatters && inTheWay)))
+            found.push_back(failure);
+    }
+    return found;
+}
+
+void Runner::noteLineSettings()
+{
+    const Command command = m_invocation.command;
+    if (command != Command::SetLineSettings && command != Command::Preset)
+        return;
+    const int index = m_view.selectedIndex(List::BaudRate);
+    if (!text::isLineSettingsIndex(index))
+        return;
+    const std::string now(text::kLineSettingsList[static_cast<std::size_t>(index)]);
+    if (now == m_stored.lineSettingsText)
+        return;
+    m_io.note(
+        "the reader now works at " + now + " while the stored settings keep "
+        + (m_stored.lineSettingsText.empty() ? std::string("none") : m_stored.lineSettingsText)
+        + ": reach it with --line-settings " + now
+        + ", or store it with 'kt4500ctl scan --all-line-settings'");
+}
+
+} // namespace kt::cli

@@ -1,0 +1,92 @@
+#pragma once
+
+// One run of a reader command: the window's operations from kt::ops on a TerminalView, their
+// outcome printed, and the exit status.
+
+#include "ops/operations.h"
+#include "options.h"
+#include "port_watch.h"
+#include "printer.h"
+#include "settings/app_settings.h"
+#include "terminal_view.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kt::link
+{
+class ReaderLink;
+}
+
+namespace kt::cli
+{
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailed = 1; // the reader failed or was not found
+constexpr int kExitUsage = 2;
+constexpr int kExitPort = 3; // the port could not be opened
+constexpr int kExitInterrupted = 130;
+
+class Runner
+{
+public:
+    struct Io {
+        Printer &out;
+        std::function<void(const std::string &line)> note; // one line on standard error
+        // true once for each interrupt (Ctrl-C, SIGTERM) that arrived since the last call.
+        std::function<bool()> takeInterrupt;
+        std::function<void()> bell; // where the window beeps; may be empty
+    };
+
+    // link must run on watch. stored: the settings as loaded; the run works on a copy.
+    Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore &store,
+           const settings::AppSettings &stored, Io io);
+
+    // Runs every command but ports; returns the exit status. Blocks until the operation ends.
+    int run(const Invocation &invocation);
+
+    const settings::AppSettings &settings() const { return m_settings; }
+    const TerminalView &view() const { return m_view; }
+
+private:
+    enum class Stage { Other, Cards };
+
+    ops::Context context() { return {m_link, m_view, m_settings, m_state}; }
+    int runScan();
+    int runWithReader();
+    void runOperation();
+    void readCards();
+
+    void pump();
+    void interrupted();
+    void stopCards();
+    void cardShown(const std::string &text);
+
+    // Prints the outcome of the operation just ended as the given command, and returns the
+    // exit status that goes with it.
+    int finish(Command command);
+    void printOutcome(Command command, bool succeeded, const std::optional<std::string> &message);
+    std::vector<OpenFailure> portFailures(bool anyPortMatters) const;
+    void noteLineSettings();
+
+    link::ReaderLink &m_link;
+    PortWatch &m_watch;
+    settings::SettingsStore &m_store;
+    const settings::AppSettings m_stored;
+    settings::AppSettings m_settings;
+    Io m_io;
+    ops::ReaderState m_state;
+    TerminalView m_view;
+    Invocation m_invocation;
+
+    Stage m_stage = Stage::Other;
+    bool m_aborted = false;
+    bool m_saved = false;
+    bool m_stopClicked = false;
+    int m_cardsShown = 0;
+    std::uint32_t m_cardsStartMs = 0;
+};
+
+} // namespace kt::cli

@@ -1,0 +1,121 @@
+#include "terminal_view.h"
+
+#include "ops/operations.h"
+#include "text/list_items.h"
+#include "text/text_table.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kt::cli
+{
+
+namespace
+{
+
+constexpr int kIdMin = 1;
+constexpr int kIdMax = 99;
+constexpr int kTextCardId = 14;
+
+// The number of items of each list, in the order of ops::List.
+constexpr std::array<int, 4> kListSizes = {
+    static_cast<int>(text::kLineSettingsList.size()), static_cast<int>(text::kModeItems.size()),
+    static_cast<int>(text::kWiegandItems.size()), static_cast<int>(text::kRS485Items.size())};
+
+std::size_t at(ops::Panel panel)
+{
+    return static_cast<std::size_t>(panel);
+}
+std::size_t at(ops::List list)
+{
+    return static_cast<std::size_t>(list);
+}
+
+} // namespace
+
+TerminalView::TerminalView(Hooks hooks)
+    : m_hooks(std::move(hooks))
+{
+    using text::localText;
+    m_panels[at(ops::Panel::Msg)] = localText(2);
+    m_panels[at(ops::Panel::Serial)] = localText(18) + " : ________";
+    m_panels[at(ops::Panel::Version)] = localText(19) + " : __.__-__";
+    m_panels[at(ops::Panel::ID)] = "__";
+    m_panels[at(ops::Panel::CardID)] = localText(kTextCardId);
+    m_selections = {text::kDefaultLineSettingsIndex, 0, 0, 1};
+    m_readCardCaption = localText(8);
+}
+
+void TerminalView::beginOperation()
+{
+    m_messageWritten = false;
+    m_outcome.reset();
+}
+
+void TerminalView::setPanelText(ops::Panel panel, std::string_view utf8)
+{
+    m_panels[at(panel)] = std::string(utf8);
+    if (panel == ops::Panel::Msg)
+        m_messageWritten = true;
+    // The loop puts the bare caption back when it ends; everything else there is a card.
+    if (panel == ops::Panel::CardID && utf8 != text::localText(kTextCardId) && m_hooks.card)
+        m_hooks.card(m_panels[at(panel)]);
+}
+
+std::string TerminalView::panelText(ops::Panel panel) const
+{
+    return m_panels[at(panel)];
+}
+
+void TerminalView::setLamp(ops::Lamp, ops::Colour) {}
+
+void TerminalView::selectItem(ops::List list, int index)
+{
+    m_selections[at(list)] = index >= 0 && index < kListSizes[at(list)] ? index : -1;
+}
+
+int TerminalView::selectedIndex(ops::List list) const
+{
+    return m_selections[at(list)];
+}
+
+void TerminalView::setIdPosition(int position)
+{
+    position = std::clamp(position, kIdMin, kIdMax);
+    if (position == m_idPosition)
+        return;
+    m_idPosition = position;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%02d", position);
+    setPanelText(ops::Panel::ID, digits);
+}
+
+void TerminalView::beep(int frequencyHz, int)
+{
+    // Every operation ends with its one beep, after its lamp and its text.
+    m_outcome =
+        Outcome{frequencyHz == ops::kSuccessBeepHz,
+                m_messageWritten ? std::optional(m_panels[at(ops::Panel::Msg)]) : std::nullopt};
+    if (m_hooks.beep)
+        m_hooks.beep(frequencyHz);
+}
+
+void TerminalView::pumpEvents()
+{
+    if (m_hooks.pump)
+        m_hooks.pump();
+}
+
+void TerminalView::sleepMs(int ms)
+{
+    if (ms > 0 && m_hooks.sleep)
+        m_hooks.sleep(ms);
+}
+
+void TerminalView::saveLinkSettings()
+{
+    if (m_savingAllowed && m_hooks.save)
+        m_hooks.save();
+}
+
+} // namespace kt::cli
