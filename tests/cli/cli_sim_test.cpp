@@ -1,0 +1,254 @@
+// kt4500ctl as a technician runs it, against kt4500-sim on a pseudo-terminal: what it prints,
+// what the reader then holds, what is stored, and the exit status.
+#include "ctl_process.h"
+#include "link/posix/serial_device_posix.h"
+#include "sim_process.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace
+{
+
+using kt::test::CtlOptions;
+using kt::test::CtlProcess;
+using kt::test::CtlRun;
+using kt::test::SimProcess;
+
+// A key that exists but holds nothing: the defaults apply, 19200,e,8,1 among them.
+constexpr const char *kEmptyKey =
+    "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n";
+constexpr const char *kCard = "Card ID : 0012345678  00BC614E(H)";
+constexpr const char *kPollFrame = "rx 09 41 30 30 46 30 45 0D";
+
+int occurrences(const std::string &text, const std::string &part)
+{
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+QJsonObject json(const std::string &line)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(line), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << line;
+    return doc.object();
+}
+
+class CtlSim : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(sim.isRunning());
+        std::ofstream(settingsPath) << kEmptyKey;
+    }
+
+    CtlOptions options() const
+    {
+        return {{{"KT4500_PORT_DIR", sim.portDir()}, {"KT4500_SETTINGS", settingsPath}}, {}};
+    }
+    CtlRun ctl(const std::vector<std::string> &args) const
+    {
+        return kt::test::runCtl(args, options());
+    }
+    std::string stored() const
+    {
+        std::ifstream in(settingsPath);
+        std::ostringstream out;
+        out << in.rdbuf();
+        return out.str();
+    }
+    kt::link::PosixSerialDevice device() const
+    {
+        return kt::link::PosixSerialDevice({sim.portDir(), sim.dir() + "/etc", "/run/lock"});
+    }
+
+    SimProcess sim;
+    std::string settingsPath = sim.dir() + "/ReaderConfig.reg";
+};
+
+TEST_F(CtlSim, ScanSetIdAndReadCardsWorkAsInTheWindow)
+{
+    const CtlRun scan = ctl({"scan"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(scan.lines,
+              (std::vector<std::string>{"Get Reader Info Ok. (COM : #3)", "S/N : 12345678",
+                                        "VER : 03.20-01", "ID : 01", "BaudRate : 19200,e,8,1",
+                                        "Wiegand, Wiegand 26, RS485 32"}));
+    EXPECT_NE(stored().find("\"ScanCommNo\"=dword:00000003"), std::string::npos) << stored();
+
+    const std::string saved = stored();
+    const CtlRun setId = ctl({"set-id", "7"});
+    EXPECT_EQ(setId.status, 0) << setId.err;
+    EXPECT_EQ(setId.lines, std::vector<std::string>{"Set Reader ID Ok"});
+    EXPECT_NE(sim.command("state").find("id 07"), std::string::npos);
+    EXPECT_EQ(stored(), saved) << "only the scan saves";
+
+    ASSERT_EQ(sim.command("card 00BC614E"), "ok card 00BC614E");
+    const CtlRun cards = ctl({"read-cards", "--count", "1"});
+    EXPECT_EQ(cards.status, 0) << cards.err;
+    EXPECT_EQ(cards.lines, std::vector<std::string>{kCard});
+    EXPECT_EQ(occurrences(sim.log(), kPollFrame), 1) << "no poll after the counted card";
+    EXPECT_EQ(scan.err + setId.err + cards.err, "");
+}
+
+TEST_F(CtlSim, CommandsChangeTheReaderAndTheLineSettingsFollowItOnlyWhenAsked)
+{
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char *line;
+        const char *state;
+    } steps[] = {
+        {{"scan"}, 0, "Get Reader Info Ok. (COM : #3)", "id 01 mode 001 line 5"},
+        {{"set-mode", "--output", "rs485", "--wiegand", "42", "--rs485", "24"},
+         0,
+         "Set Reader Mode Ok",
+         "mode 120"},
+        {{"set-id", "42"}, 0, "Set Reader ID Ok", "id 42 mode 120"},
+        {{"preset", "wiegand34"}, 0, "Set Default Wiegand 34 Ok", "id 01 mode 011 line 5"},
+        {{"set-line-settings", "115200,e,8,1"}, 0, "Set Reader BaudRate Ok", "line 11"},
+        // The stored settings still say 19200: the reader is out of reach ...
+        {{"set-id", "3"}, 1, "Reader Not Find", "id 01"},
+        // ... unless the run says where it is, or a scan on every line setting finds it.
+        {{"--line-settings", "11", "set-id", "4"}, 0, "Set Reader ID Ok", "id 04"},
+        {{"scan", "--all-line-settings"}, 0, "Get Reader Info Ok. (COM : #3)", "line 11"},
+        {{"preset", "rs485-24"}, 0, "Set Default RS485 24 Ok", "id 01 mode 100 line 5"},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.line);
+        const CtlRun run = ctl(step.args);
+        EXPECT_EQ(run.status, step.status) << run.err;
+        ASSERT_FALSE(run.lines.empty()) << run.err;
+        EXPECT_EQ(run.lines[0], step.line);
+        EXPECT_NE(sim.command("state").find(step.state), std::string::npos);
+    }
+    // A pseudo-terminal carries no parity, so the search took 115200,n,8,1, the first.
+    EXPECT_NE(stored().find("\"ScanBaudRateNo\"=dword:0000000a"), std::string::npos) << stored();
+}
+
+TEST_F(CtlSim, JsonGivesTheReaderAndTheTextsInTheAskedLanguage)
+{
+    const CtlRun scan = ctl({"--json", "scan"});
+    ASSERT_EQ(scan.lines.size(), 1u) << scan.out;
+    const QJsonObject reader = json(scan.lines[0]);
+    EXPECT_TRUE(reader.value("ok").toBool());
+    EXPECT_EQ(reader.value("serialNumber").toString(), "12345678");
+    EXPECT_EQ(reader.value("version").toString(), "03.20-01");
+    EXPECT_EQ(reader.value("rs485").toInt(), 32);
+
+    const CtlRun chinese = ctl({"--json", "--lang", "zh-TW", "set-id", "5"});
+    ASSERT_EQ(chinese.lines.size(), 1u);
+    EXPECT_EQ(json(chinese.lines[0]).value("message").toString(),
+              QString::fromUtf8("設定讀卡機編號完成"));
+}
+
+TEST_F(CtlSim, TheExitStatusAndStandardErrorSayWhatWentWrong)
+{
+    ASSERT_EQ(ctl({"scan"}).status, 0);
+    const CtlRun usage = ctl({"set-id", "100"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.out, "");
+    EXPECT_NE(usage.err.find("from 1 to 99"), std::string::npos);
+
+    const CtlRun noPort = ctl({"--port", "9", "set-id", "4"});
+    EXPECT_EQ(noPort.status, 3);
+    EXPECT_NE(noPort.err.find("COM9: no such port"), std::string::npos) << noPort.err;
+
+    sim.command("silent on");
+    const CtlRun silent = ctl({"set-id", "4"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_NE(silent.err.find("no reader answered on COM3"), std::string::npos) << silent.err;
+    sim.command("silent off");
+
+    kt::link::PosixSerialDevice holder = device();
+    ASSERT_TRUE(holder.open(3, "19200,e,8,1"));
+    const CtlRun busy = ctl({"read-cards"});
+    EXPECT_EQ(busy.status, 3);
+    EXPECT_NE(busy.err.find("COM3 (" + sim.linkPath() + ") is held by another program"),
+              std::string::npos)
+        << busy.err;
+    const CtlRun ports = ctl({"ports"});
+    ASSERT_EQ(ports.lines.size(), 16u) << ports.out;
+    EXPECT_EQ(ports.lines[0], "COM1    -  absent");
+    EXPECT_EQ(ports.lines[2].rfind("COM3    " + sim.linkPath() + " -> /dev/pts/", 0), 0u);
+    EXPECT_NE(ports.lines[2].find("  busy (held by another program)"), std::string::npos);
+    holder.close();
+    const CtlRun free = ctl({"--json", "ports", "--port", "3"});
+    ASSERT_EQ(free.lines.size(), 1u);
+    EXPECT_EQ(json(free.lines[0]).value("status").toString(), "present");
+}
+
+TEST_F(CtlSim, APortThatIsNotPermittedNamesTheDeviceAndTheDialoutGroup)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the pseudo-terminal is this user's; only root can run the program as "
+                        "another user";
+    std::filesystem::permissions(sim.dir(), std::filesystem::perms(0755));
+    std::filesystem::permissions(sim.portDir(), std::filesystem::perms(0755));
+    CtlOptions asNobody = options();
+    asNobody.user = 65534;
+    if (kt::test::runCtl({"--version"}, asNobody).status != 0)
+        GTEST_SKIP() << "the build folder is closed to other users";
+
+    const CtlRun run = kt::test::runCtl({"--port", "3", "set-id", "4"}, asNobody);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(run.err.find("COM3 (" + sim.linkPath() + "): permission denied"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("dialout group"), std::string::npos);
+    const CtlRun ports = kt::test::runCtl({"ports", "--port", "3"}, asNobody);
+    ASSERT_EQ(ports.lines.size(), 1u) << ports.err;
+    EXPECT_NE(ports.lines[0].find("not permitted"), std::string::npos);
+}
+
+TEST_F(CtlSim, AnInterruptStopsReadCardsAsTheCancelButtonDoes)
+{
+    ASSERT_EQ(ctl({"scan"}).status, 0);
+    ASSERT_EQ(sim.command("card 00BC614E"), "ok card 00BC614E");
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        const int pollsBefore = occurrences(sim.log(), kPollFrame);
+        CtlProcess reading({"read-cards"}, options());
+        ASSERT_TRUE(reading.waitForLines(2)) << reading.err();
+        const std::size_t shown = reading.outLines().size();
+        reading.signal(signal);
+        EXPECT_EQ(reading.wait(), 0) << reading.err();
+        const std::vector<std::string> lines = reading.outLines();
+        // The pass in progress ends with its poll, which shows the card once more, and every
+        // poll was shown: none came after the last card.
+        EXPECT_GT(lines.size(), shown);
+        EXPECT_TRUE(std::all_of(lines.begin(), lines.end(), [](auto &l) { return l == kCard; }));
+        EXPECT_EQ(occurrences(sim.log(), kPollFrame) - pollsBefore, static_cast<int>(lines.size()));
+    }
+    kt::link::PosixSerialDevice after = device();
+    EXPECT_TRUE(after.open(3, "19200,e,8,1")) << "the port was left: " << after.lastErrorText();
+}
+
+TEST_F(CtlSim, ReadCardsEndsByItselfWhenTimeIsUpOrTheReaderGoes)
+{
+    ASSERT_EQ(ctl({"scan"}).status, 0);
+    const CtlRun timed = ctl({"read-cards", "--seconds", "0.5"});
+    EXPECT_EQ(timed.status, 0) << timed.err;
+    EXPECT_EQ(timed.out, "") << "no card was presented";
+
+    ASSERT_EQ(sim.command("card 00BC614E"), "ok card 00BC614E");
+    CtlProcess reading({"read-cards"}, options());
+    ASSERT_TRUE(reading.waitForLines(1)) << reading.err();
+    ASSERT_EQ(sim.command("hangup"), "ok hangup");
+    EXPECT_EQ(reading.wait(), 1) << reading.err();
+    EXPECT_EQ(reading.outLines().back(), "Reader Not Find");
+}
+
+} // namespace
