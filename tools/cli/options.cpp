@@ -48,13 +48,13 @@ constexpr std::array<std::string_view, text::kLanguageCount> kLanguageCodes = {"
                                                                                "zh-TW"};
 
 // Which commands an option belongs to; nullopt: every command.
-struct OptionSpec {
+struct OptionDef {
     std::string_view name;
     bool takesValue;
     std::optional<Command> only;
 };
 
-constexpr std::array<OptionSpec, 15> kOptions = {{
+constexpr std::array<OptionDef, 15> kOptions = {{
     {"--json", false, {}},
     {"--bell", false, {}},
     {"--verbose", false, {}},
@@ -72,11 +72,11 @@ constexpr std::array<OptionSpec, 15> kOptions = {{
     {"--", false, {}},
 }};
 
-const OptionSpec *findOption(std::string_view name)
+const OptionDef *findOption(std::string_view name)
 {
-    for (const OptionSpec &spec : kOptions) {
-        if (spec.name == name)
-            return &spec;
+    for (const OptionDef &def : kOptions) {
+        if (def.name == name)
+            return &def;
     }
     return nullptr;
 }
@@ -172,14 +172,14 @@ ParseResult usage(std::string message, std::optional<Command> command = {})
 }
 
 struct GivenOption {
-    const OptionSpec *spec;
+    const OptionDef *def;
     std::string_view value;
 };
 
 // Fills the invocation from one option; an error message when its value does not fit.
 std::optional<std::string> applyOption(Invocation &inv, const GivenOption &given)
 {
-    const std::string_view name = given.spec->name;
+    const std::string_view name = given.def->name;
     const std::string_view value = given.value;
     const auto bad = [&](std::string_view expected) {
         return std::optional<std::string>("the value of " + std::string(name) + " must be "
@@ -328,8 +328,8 @@ ParseResult parseArguments(std::span<const std::string_view> args)
             arg = "--verbose";
         const std::size_t equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
-        const OptionSpec *spec = findOption(name);
-        if (spec == nullptr)
+        const OptionDef *def = findOption(name);
+        if (def == nullptr)
             return usage("unknown option " + std::string(name));
         if (name == "--") {
             onlyPositionals = true;
@@ -337,10 +337,10 @@ ParseResult parseArguments(std::span<const std::string_view> args)
         }
         std::string_view value;
         if (equals != std::string_view::npos) {
-            if (!spec->takesValue)
+            if (!def->takesValue)
                 return usage(std::string(name) + " takes no value");
             value = arg.substr(equals + 1);
-        } else if (spec->takesValue) {
+        } else if (def->takesValue) {
             if (i + 1 >= args.size())
                 return usage(std::string(name) + " needs a value");
             value = args[++i];
@@ -350,7 +350,7 @@ ParseResult parseArguments(std::span<const std::string_view> args)
         else if (name == "--version")
             version = true;
         else
-            options.push_back({spec, value});
+            options.push_back({def, value});
     }
 
     std::optional<Command> command;
@@ -391,8 +391,8 @@ ParseResult parseArguments(std::span<const std::string_view> args)
     Invocation &inv = result.invocation;
     inv.command = *command;
     for (const GivenOption &given : options) {
-        if (given.spec->only && *given.spec->only != inv.command)
-            return usage(std::string(given.spec->name) + " does not go with "
+        if (given.def->only && *given.def->only != inv.command)
+            return usage(std::string(given.def->name) + " does not go with "
                              + std::string(nameOf(inv.command)),
                          inv.command);
         if (auto error = applyOption(inv, given))
