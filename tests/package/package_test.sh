@@ -26,12 +26,13 @@ grep -q 'fonts-noto-cjk | fonts-wqy-microhei' <<<"$(field Depends) $(field Recom
     || fail "no CJK font in Depends or Recommends"
 
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/contents"
-for path in /usr/bin/kt4500-config /usr/bin/kt4500-sim \
+for path in /usr/bin/kt4500-config /usr/bin/kt4500-sim /usr/bin/kt4500ctl \
     /usr/share/applications/kt4500-config.desktop \
     /usr/share/metainfo/example.talvo.kt4500config.metainfo.xml \
     /usr/share/icons/hicolor/48x48/apps/kt4500-config.png \
     /usr/share/icons/hicolor/256x256/apps/kt4500-config.png \
-    /usr/share/man/man1/kt4500-config.1 /usr/share/man/man1/kt4500-sim.1; do
+    /usr/share/man/man1/kt4500-config.1 /usr/share/man/man1/kt4500-sim.1 \
+    /usr/share/man/man1/kt4500ctl.1; do
     grep -qx "$path" "$work/contents" || fail "the package lacks $path"
 done
 
