@@ -1,6 +1,7 @@
 #include "frm_module.h"
 
 #include "app/beeper.h"
+#include "app/system_menu.h"
 #include "lamp.h"
 #include "link/clock.h"
 #include "link/reader_link.h"
@@ -376,6 +377,7 @@ void TfrmModule::FormCreate()
     const kt::settings::LoadedSettings loaded = kt::settings::loadSettings(m_store);
     m_settings = loaded.settings;
     text::setLanguageIndex(loaded.languageIndex);
+    kt::app::removeLastSystemMenuItem([this] { return static_cast<std::uintptr_t>(winId()); });
     m_state.cardReading = false;
     m_state.readerFound = false;
     cmbBaudRate->setCurrentIndex(text::kDefaultLineSettingsIndex);
