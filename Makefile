@@ -1,7 +1,8 @@
 # Front door: every target installs missing Debian packages first, then builds into build/.
 #   make demo   the window against the bundled reader simulator on COM3
 #   make run    the window on the machine's real serial ports
-#   make test   the whole test suite (Debug, AddressSanitizer and UBSan)
+#   make test   the whole test suite (Debug, AddressSanitizer and UBSan), then test-windows
+#   make test-windows   the Windows build without Qt, cross-compiled, its tests under Wine
 #   make bench  the benchmarks (optimised build)
 #   make fuzz   each fuzz target for FUZZ_SECONDS (default 60), clang with ASan and UBSan
 #   make fuzz-smoke   each fuzz target for 20 s, as CI runs them
@@ -12,7 +13,7 @@
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build release demo run test bench fuzz fuzz-smoke soak install package format clean
+.PHONY: all setup build release demo run test test-windows bench fuzz fuzz-smoke soak install package format clean
 
 all: build
 
@@ -35,6 +36,12 @@ run: release
 
 test: build
 	@ctest --preset dev
+	@bash scripts/test-windows.sh build/windows build/kt4500-sim
+
+test-windows: setup
+	@cmake --preset dev >/dev/null
+	@cmake --build --preset dev --target kt4500-sim
+	@bash scripts/test-windows.sh build/windows build/kt4500-sim
 
 bench: release
 	@bash scripts/bench.sh build/release

@@ -13,6 +13,7 @@ packages=(
     socat util-linux procps
     clang libclang-rt-14-dev
     dpkg-dev desktop-file-utils appstream
+    g++-mingw-w64-x86-64-posix wine64 wine googletest
 )
 
 missing=()
