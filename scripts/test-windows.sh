@@ -58,12 +58,22 @@ trap 'exit 143' TERM HUP
 # One server for the whole run, and Wine's own helper processes (services.exe and the rest)
 # started here with no pipes attached: started by a test, they would inherit its output
 # pipe and keep it open, and ctest would wait on it. The first start creates the prefix.
+start_wine() {
+    "$wineserver" -p </dev/null >/dev/null 2>&1
+    "$wine" wineboot --init </dev/null >>"$build/wineboot.log" 2>&1
+}
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p </dev/null >/dev/null 2>&1
 echo "test-windows: preparing the Wine prefix $WINEPREFIX"
-"$wine" wineboot --init </dev/null >"$build/wineboot.log" 2>&1
-# Windows can then be created without a display (the system-menu test makes one).
-"$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+start_wine
+# Wine's null graphics driver lets windows be made without a display (the system-menu test
+# makes one). Wine's own processes read the setting when they start, so they start again.
+if ! grep -q '^"Graphics"="null"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null \
+        >/dev/null 2>&1
+    "$wineserver" -k >/dev/null 2>&1 || true
+    "$wineserver" -w
+    start_wine
+fi
 
 mkdir -p "$WINEPREFIX/dosdevices"
 "$sim" --link "$WINEPREFIX/dosdevices/com5" --log "$build/kt4500-sim.log" </dev/null \
