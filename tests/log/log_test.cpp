@@ -96,13 +96,3 @@ TEST_F(LogTest, LongLinesArriveWhole)
         EXPECT_EQ(g_lines[0].message, "<" + text + ">");
     }
 }
-
-TEST_F(LogTest, PrecisionBoundedTextsStopAtTheirLength)
-{
-    // Reply fields are views into a frame, not zero-terminated strings.
-    const std::string_view field = std::string_view("07XYZ").substr(0, 2);
-    KT_WARNING(kFresh, "field \"%.*s\" of %zu", static_cast<int>(field.size()), field.data(),
-               field.size());
-    ASSERT_EQ(g_lines.size(), 1u);
-    EXPECT_EQ(g_lines[0].message, "field \"07\" of 2");
-}
