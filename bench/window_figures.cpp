@@ -7,7 +7,7 @@
 #include "link/reader_link.h"
 #include "probes.h"
 #include "settings/posix/reg_file_store.h"
-#include "sim_runner.h"
+#include "sim_process.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -46,12 +46,21 @@ constexpr double kInfoPausesMs = 200.0;
 constexpr double kBeepMs = 300.0;
 constexpr double kBlinkMs = 200.0;
 
+// The simulator's link and log in a folder of the run, apart from the window's ports.
+kt::sim::SimOptions simOptions(const std::string &simBinary, const std::string &workDir)
+{
+    kt::sim::SimOptions options;
+    options.binary = simBinary;
+    options.dir = workDir + "/sim";
+    return options;
+}
+
 // Everything the window needs, wired as main() wires it, with the probes in between.
 struct Rig {
     Rig(const std::string &simBinary, const std::string &workDir)
         : dir(workDir)
         , portDir(workDir + "/ports")
-        , sim(simBinary, workDir + "/sim/COM3", workDir + "/sim.log")
+        , sim(simOptions(simBinary, workDir))
         , device(link::PosixSerialDevice::Folders{portDir})
         , recorder(device)
         , link(recorder, link::systemClock(), [] { QCoreApplication::processEvents(); })
@@ -94,7 +103,7 @@ struct Rig {
 
     std::string dir;
     std::string portDir;
-    SimRunner sim;
+    kt::sim::SimProcess sim;
     link::PosixSerialDevice device;
     RecordingDevice recorder;
     link::ReaderLink link;
@@ -368,7 +377,6 @@ Figure blinkFigure(Rig &rig, const RunCounts &runs)
 std::vector<Figure> measureWindowFigures(const std::string &simBinary, const std::string &workDir,
                                          const RunCounts &runs)
 {
-    fs::create_directories(workDir + "/sim");
     Rig rig(simBinary, workDir);
     const auto measure = [&rig](const RunCounts &counts) -> std::vector<Figure> {
         std::vector<Figure> link = transactFigures(rig, counts);

@@ -26,7 +26,7 @@ namespace
 {
 
 using namespace std::chrono_literals;
-using kt::test::SimProcess;
+using kt::sim::SimProcess;
 
 std::string readFile(const std::string &path)
 {

@@ -19,10 +19,10 @@
 namespace
 {
 
+using kt::sim::SimProcess;
 using kt::test::CtlOptions;
 using kt::test::CtlProcess;
 using kt::test::CtlRun;
-using kt::test::SimProcess;
 
 // A key that exists but holds nothing: the defaults apply, 19200,e,8,1 among them.
 constexpr const char *kEmptyKey =

@@ -20,8 +20,8 @@
 namespace
 {
 
+using kt::sim::SimProcess;
 using kt::test::FakeView;
-using kt::test::SimProcess;
 
 constexpr const char *kEmptyKey =
     "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n";

@@ -29,9 +29,9 @@ namespace
 {
 
 using kt::link::PosixSerialDevice;
+using kt::sim::SimProcess;
 using kt::test::FakeView;
 using kt::test::readFile;
-using kt::test::SimProcess;
 using kt::test::StoreView;
 using kt::test::TappedDevice;
 

@@ -27,7 +27,7 @@ public:
 
 TEST(PanelInjection, MarkupFromTheReaderIsShownAsCharacters)
 {
-    kt::test::SimProcess sim({"--serial", "<b>x</b>", "--version", "<i>1</i>"});
+    kt::sim::SimProcess sim({"--serial", "<b>x</b>", "--version", "<i>1</i>"});
     ASSERT_TRUE(sim.isRunning());
     const std::string settingsPath = sim.dir() + "/ReaderConfig.reg";
     std::ofstream(settingsPath)

@@ -20,7 +20,7 @@ namespace
 {
 
 using namespace std::chrono_literals;
-using kt::test::SimProcess;
+using kt::sim::SimProcess;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -277,7 +277,7 @@ TEST(SimPty, RefusesToReplaceAnythingButALink)
     const fs::path file = dir / "COM3";
     std::ofstream(file) << "keep me\n";
 
-    const auto run = kt::test::runSim({"--link", file.string()});
+    const auto run = kt::sim::runSim({"--link", file.string()});
     EXPECT_EQ(run.exitStatus, 1) << run.output;
     EXPECT_NE(run.output.find("not a symbolic link"), std::string::npos) << run.output;
     std::ifstream kept(file);
@@ -309,7 +309,7 @@ TEST(SimPty, BadOptionsAreRefusedBeforeAnythingIsCreated)
     };
     for (const auto &args : cases) {
         SCOPED_TRACE(args.back());
-        const auto run = kt::test::runSim(args);
+        const auto run = kt::sim::runSim(args);
         EXPECT_EQ(run.exitStatus, 2) << run.output;
         EXPECT_NE(run.output.find("kt4500-sim: "), std::string::npos) << run.output;
         EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
@@ -319,7 +319,7 @@ TEST(SimPty, BadOptionsAreRefusedBeforeAnythingIsCreated)
 
 TEST(SimPty, HelpNamesEveryOptionAndCommand)
 {
-    const auto run = kt::test::runSim({"--help"});
+    const auto run = kt::sim::runSim({"--help"});
     EXPECT_EQ(run.exitStatus, 0);
     for (const char *word : {"--link PATH",
                              "--serial",

@@ -12,7 +12,7 @@ namespace
 
 using kt::link::PosixSerialDevice;
 using kt::link::ReaderLink;
-using kt::test::SimProcess;
+using kt::sim::SimProcess;
 
 constexpr int kPort = 3; // SimProcess links COM3
 

@@ -7,30 +7,23 @@
 
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
+#include "sim_process.h"
 
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
 #include <string_view>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
-
-extern char **environ;
+#include <utility>
 
 namespace
 {
@@ -119,102 +112,15 @@ double cpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// kt4500-sim in a folder of its own, talked to through its standard input and output.
-class Simulator
+// The replies the simulator reports it damaged.
+int damagedReplies(const kt::sim::SimProcess &sim)
 {
-public:
-    Simulator(const Options &options, const std::string &dir)
-        : m_log(dir + "/sim.log")
-    {
-        fs::create_directories(dir + "/ports");
-        int in[2];
-        int out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
-            return;
-        std::vector<std::string> args = {
-            options.sim, "--link", dir + "/ports/COM3",         "--log",
-            m_log,       "--seed", std::to_string(options.seed)};
-        std::vector<char *> argv;
-        for (auto &arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (::posix_spawn(&m_pid, options.sim.c_str(), &actions, nullptr, argv.data(), environ)
-            != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        m_stdin = in[1];
-        m_stdout = out[0];
-        if (m_pid > 0 && !readLine().starts_with("ready ")) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
-    ~Simulator()
-    {
-        if (m_pid > 0) {
-            command("quit");
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_stdin);
-        ::close(m_stdout);
-    }
-
-    bool isRunning() const { return m_pid > 0; }
-
-    std::string command(const std::string &line)
-    {
-        const std::string text = line + "\n";
-        if (::write(m_stdin, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-            return {};
-        return readLine();
-    }
-
-    // The replies the simulator reports it damaged.
-    int damagedReplies() const
-    {
-        std::ifstream log(m_log);
-        int count = 0;
-        for (std::string line; std::getline(log, line);)
-            count += line.find("reply damaged") != std::string::npos ? 1 : 0;
-        return count;
-    }
-
-private:
-    std::string readLine()
-    {
-        const auto deadline = Clock::now() + std::chrono::seconds(20);
-        for (;;) {
-            if (const auto end = m_pending.find('\n'); end != std::string::npos) {
-                std::string line = m_pending.substr(0, end);
-                m_pending.erase(0, end + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            pollfd p{m_stdout, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-                return {};
-            char buffer[512];
-            const ssize_t n = ::read(m_stdout, buffer, sizeof buffer);
-            if (n <= 0)
-                return {};
-            m_pending.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-
-    std::string m_log;
-    pid_t m_pid = -1;
-    int m_stdin = -1;
-    int m_stdout = -1;
-    std::string m_pending;
-};
+    std::ifstream log(sim.logPath());
+    int count = 0;
+    for (std::string line; std::getline(log, line);)
+        count += line.find("reply damaged") != std::string::npos ? 1 : 0;
+    return count;
+}
 
 struct Figures {
     int failed = 0;
@@ -255,7 +161,11 @@ int soak(const Options &options)
     }
     int status = 1;
     {
-        Simulator sim(options, dir);
+        kt::sim::SimOptions simOptions;
+        simOptions.args = {"--seed", std::to_string(options.seed)};
+        simOptions.binary = options.sim;
+        simOptions.dir = dir;
+        kt::sim::SimProcess sim(std::move(simOptions));
         if (!sim.isRunning()) {
             std::fprintf(stderr, "soak: %s did not start\n", options.sim.c_str());
         } else if (sim.command("card 00BC614E") != "ok card 00BC614E"
@@ -275,7 +185,7 @@ int soak(const Options &options)
                 const double cpu = cpuSeconds() - cpuStart;
                 const long residentAtEnd = residentKiB();
                 link.closePort();
-                const int damaged = sim.damagedReplies();
+                const int damaged = damagedReplies(sim);
 
                 const bool counted = f.failed == damaged && f.wrongLength == 0;
                 const bool flat = residentAtEnd - f.residentAfterWarmUpKiB <= kFlatKiB;

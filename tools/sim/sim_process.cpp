@@ -13,17 +13,18 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char **environ;
 
-namespace kt::test
+namespace kt::sim
 {
 
 namespace
 {
 using Clock = std::chrono::steady_clock;
 
-const std::string kSimBinary = std::string(KT_BIN_DIR) + "/kt4500-sim";
+constexpr const char *kBuiltSim = KT_SIM_BINARY;
 
 int remainingMs(Clock::time_point deadline)
 {
@@ -32,9 +33,10 @@ int remainingMs(Clock::time_point deadline)
 }
 
 // Starts the simulator with its standard streams on the given descriptors (-1: inherited).
-pid_t spawnSim(const std::vector<std::string> &args, int in, int out, int err)
+pid_t spawnSim(const std::string &binary, const std::vector<std::string> &args, int in, int out,
+               int err)
 {
-    std::vector<std::string> all{kSimBinary};
+    std::vector<std::string> all{binary};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &arg : all)
@@ -50,7 +52,7 @@ pid_t spawnSim(const std::vector<std::string> &args, int in, int out, int err)
     if (err >= 0)
         posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
     pid_t pid = -1;
-    if (posix_spawn(&pid, kSimBinary.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
@@ -86,18 +88,31 @@ int exitStatusOf(int status)
 } // namespace
 
 SimProcess::SimProcess(std::vector<std::string> extraArgs, std::string portName,
-                       const std::function<void(const std::string &)> &prepare)
+                       std::function<void(const std::string &)> prepare)
+    : SimProcess(SimOptions{std::move(extraArgs), {}, std::move(portName), {}, std::move(prepare)})
 {
-    const char *tmp = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kt4500-sim-test.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr)
+}
+
+SimProcess::SimProcess(SimOptions options)
+{
+    if (options.dir.empty()) {
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kt4500-sim-test.XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr)
+            return;
+        m_dir = pattern;
+        m_ownsDir = true;
+    } else {
+        m_dir = options.dir;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(portDir(), error);
+    if (error)
         return;
-    m_dir = pattern;
-    std::filesystem::create_directory(portDir());
-    m_link = portDir() + "/" + portName;
-    if (prepare)
-        prepare(portDir());
+    m_link = portDir() + "/" + options.portName;
+    if (options.prepare)
+        options.prepare(portDir());
 
     int in[2];
     int out[2];
@@ -109,8 +124,8 @@ SimProcess::SimProcess(std::vector<std::string> extraArgs, std::string portName,
         return;
     }
     std::vector<std::string> args{"--link", m_link, "--log", logPath()};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    m_pid = spawnSim(args, in[0], out[1], -1);
+    args.insert(args.end(), options.args.begin(), options.args.end());
+    m_pid = spawnSim(options.binary.empty() ? kBuiltSim : options.binary, args, in[0], out[1], -1);
     ::close(in[0]);
     ::close(out[1]);
     m_stdin = in[1];
@@ -134,10 +149,17 @@ SimProcess::~SimProcess()
         ::close(m_stdin);
     if (m_stdout >= 0)
         ::close(m_stdout);
-    if (!m_dir.empty()) {
+    if (m_ownsDir) {
         std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
     }
+}
+
+std::string SimProcess::devicePath() const
+{
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink(m_link, error);
+    return error ? std::string() : target.string();
 }
 
 std::string SimProcess::readLine(std::chrono::milliseconds timeout)
@@ -233,7 +255,7 @@ SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds ti
     if (::pipe2(out, O_CLOEXEC) != 0)
         return run;
     const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const pid_t pid = spawnSim(args, devNull, out[1], out[1]);
+    const pid_t pid = spawnSim(kBuiltSim, args, devNull, out[1], out[1]);
     ::close(out[1]);
     if (devNull >= 0)
         ::close(devNull);
@@ -252,4 +274,4 @@ SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds ti
     return run;
 }
 
-} // namespace kt::test
+} // namespace kt::sim

@@ -7,21 +7,36 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace kt::test
+namespace kt::sim
 {
 
 using namespace std::chrono_literals;
 
-// kt4500-sim running in a temporary folder of its own: its link is TMP/ports/<portName>
-// (so KT4500_PORT_DIR=portDir() makes it that port number), its log TMP/sim.log. The
-// constructor returns once the link is in place (or the simulator failed: see isRunning());
-// the destructor stops it and removes the folder.
+// How a SimProcess starts kt4500-sim.
+struct SimOptions {
+    // Given after --link and --log, e.g. {"--seed", "7"}. (First, so that a braced list of
+    // arguments never reads as options.)
+    std::vector<std::string> args;
+    // The program; empty: the kt4500-sim built with this project.
+    std::string binary;
+    std::string portName = "COM3";
+    // The folder for the link and the log; created when missing and left in place. Empty: a
+    // temporary folder of its own, removed with it.
+    std::string dir;
+    // Called with portDir() before the simulator starts.
+    std::function<void(const std::string &)> prepare;
+};
+
+// kt4500-sim as a child process talked to through its standard input and output: its link is
+// DIR/ports/<portName> (so KT4500_PORT_DIR=portDir() makes it that port number), its log
+// DIR/sim.log. The constructor returns once the link is in place (or the simulator failed: see
+// isRunning()); the destructor stops it and removes a folder of its own.
 class SimProcess
 {
 public:
-    // prepare, when given, is called with portDir() before the simulator starts.
+    explicit SimProcess(SimOptions options);
     explicit SimProcess(std::vector<std::string> extraArgs = {}, std::string portName = "COM3",
-                        const std::function<void(const std::string &)> &prepare = {});
+                        std::function<void(const std::string &)> prepare = {});
     ~SimProcess();
     SimProcess(const SimProcess &) = delete;
     SimProcess &operator=(const SimProcess &) = delete;
@@ -31,6 +46,8 @@ public:
     const std::string &dir() const { return m_dir; }
     std::string portDir() const { return m_dir + "/ports"; }
     const std::string &linkPath() const { return m_link; }
+    // The terminal behind the link (/dev/pts/N); empty when the link cannot be read.
+    std::string devicePath() const;
     std::string logPath() const { return m_dir + "/sim.log"; }
 
     // Sends one line to the simulator's standard input and returns its one-line answer,
@@ -52,6 +69,7 @@ private:
     int waitForExit(std::chrono::milliseconds timeout);
 
     std::string m_dir;
+    bool m_ownsDir = false;
     std::string m_link;
     pid_t m_pid = -1;
     int m_stdin = -1;
@@ -64,8 +82,8 @@ struct SimRun {
     std::string output;  // standard output and standard error together
 };
 
-// Runs kt4500-sim with the arguments until it ends (standard input empty) and collects what
-// it printed.
+// Runs the kt4500-sim built with this project with the arguments until it ends (standard
+// input empty) and collects what it printed.
 SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds timeout = 10s);
 
-} // namespace kt::test
+} // namespace kt::sim
