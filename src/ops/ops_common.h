@@ -4,6 +4,7 @@
 
 #include "log/log.h"
 #include "reader_view.h"
+#include "text/text_ids.h"
 
 #include <optional>
 #include <string>
@@ -15,30 +16,7 @@ inline constexpr kt::log::Category lcOps{"kt4500.ops"};
 namespace kt::ops
 {
 
-// TextTable entries the operations show.
-constexpr int kTextStartScanReader = 2;
-constexpr int kTextCancelReadCard = 3;
-constexpr int kTextCardId = 14;
-constexpr int kTextOpenCom = 15;
-constexpr int kTextError = 16;
-constexpr int kTextScanReader = 17;
-constexpr int kTextSerial = 18;
-constexpr int kTextVersion = 19;
-constexpr int kTextScanCom = 20;
-constexpr int kTextInfoOk = 21;
-constexpr int kTextInfoError = 22;
-constexpr int kTextReaderNotFind = 23;
-constexpr int kTextSetReaderId = 24;
-constexpr int kTextSetReaderIdOk = 25;
-constexpr int kTextSetReaderIdError = 26;
-constexpr int kTextSetBaudRate = 27;
-constexpr int kTextSetBaudRateOk = 28;
-constexpr int kTextSetBaudRateError = 29;
-constexpr int kTextSetMode = 30;
-constexpr int kTextSetModeOk = 31;
-constexpr int kTextSetModeError = 32;
-constexpr int kTextDefaultWiegand = 33;
-constexpr int kTextDefaultRS485 = 40;
+using namespace text::ids;
 
 // How every operation ends: the comm lamp, then the text (when there is one), then the beep,
 // which returns when the tone has ended.

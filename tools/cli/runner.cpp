@@ -4,6 +4,7 @@
 #include "link/hex.h"
 #include "link/reader_link.h"
 #include "text/list_items.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
@@ -12,14 +13,10 @@
 namespace kt::cli
 {
 
+using namespace text::ids;
+
 namespace
 {
-
-constexpr int kTextId = 4;
-constexpr int kTextBaudRate = 5;
-constexpr int kTextSerial = 18;
-constexpr int kTextVersion = 19;
-constexpr int kTextReaderNotFind = 23;
 
 using ops::List;
 using ops::Panel;

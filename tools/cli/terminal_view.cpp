@@ -2,6 +2,7 @@
 
 #include "ops/operations.h"
 #include "text/list_items.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
@@ -10,12 +11,13 @@
 namespace kt::cli
 {
 
+using namespace text::ids;
+
 namespace
 {
 
 constexpr int kIdMin = 1;
 constexpr int kIdMax = 99;
-constexpr int kTextCardId = 14;
 
 // The number of items of each list, in the order of ops::List.
 constexpr std::array<int, 4> kListSizes = {
