@@ -7,6 +7,7 @@
 #include "link/reader_link.h"
 #include "ops/operations.h"
 #include "settings/app_settings.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
