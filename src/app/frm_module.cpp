@@ -337,6 +337,8 @@ void TfrmModule::createControls()
     tmrCard = new QTimer(this);
     tmrCard->setObjectName(QStringLiteral("tmrCard"));
     tmrCard->setInterval(kCardIntervalMs);
+    // The card lamp's second is a second: a coarse timer may end it up to 5 % (50 ms) late.
+    tmrCard->setTimerType(Qt::PreciseTimer);
 }
 
 void TfrmModule::setKeyboardOrder()
