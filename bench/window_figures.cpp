@@ -340,6 +340,18 @@ std::vector<Figure> cardLoopFigures(Rig &rig, const RunCounts &runs)
     return {period, cpu};
 }
 
+// A timer's figure: met when 95 % of the samples lie within 10 ms of what it is set to.
+void judgeSpread(Figure &figure, double targetMs, const char *what)
+{
+    std::vector<double> deviation;
+    for (double ms : figure.samples)
+        deviation.push_back(std::fabs(ms - targetMs));
+    const double spread = percentile(deviation, 0.95);
+    if (!figure.samples.empty())
+        appendNote(figure, format("95 %% of the %s within +/- %.1f ms", what, spread));
+    figure.met = !figure.samples.empty() && spread <= 10.0;
+}
+
 // The busy blink while the sweep tries 16 ports on which nothing answers.
 Figure blinkFigure(Rig &rig, const RunCounts &runs)
 {
@@ -366,13 +378,7 @@ Figure blinkFigure(Rig &rig, const RunCounts &runs)
     QObject::disconnect(connection);
     rig.sim.command("silent off");
 
-    std::vector<double> deviation;
-    for (double ms : figure.samples)
-        deviation.push_back(std::fabs(ms - kBlinkMs));
-    const double spread = percentile(deviation, 0.95);
-    if (!figure.samples.empty())
-        appendNote(figure, format("95 %% of the intervals within +/- %.1f ms", spread));
-    figure.met = !figure.samples.empty() && spread <= 10.0;
+    judgeSpread(figure, kBlinkMs, "intervals");
     return figure;
 }
 
@@ -423,13 +429,7 @@ Figure cardLampFigure(Rig &rig, const RunCounts &runs)
     QObject::disconnect(connection);
     rig.sim.command("nocard");
 
-    std::vector<double> deviation;
-    for (double ms : figure.samples)
-        deviation.push_back(std::fabs(ms - kCardLampMs));
-    const double spread = percentile(deviation, 0.95);
-    if (!figure.samples.empty())
-        appendNote(figure, format("95 %% of the seconds within +/- %.1f ms", spread));
-    figure.met = !figure.samples.empty() && spread <= 10.0;
+    judgeSpread(figure, kCardLampMs, "seconds");
     return figure;
 }
 
