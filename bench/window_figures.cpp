@@ -348,7 +348,8 @@ void judgeSpread(Figure &figure, double targetMs, const char *what)
         deviation.push_back(std::fabs(ms - targetMs));
     const double spread = percentile(deviation, 0.95);
     if (!figure.samples.empty())
-        appendNote(figure, format("95 %% of the %s within +/- %.1f ms", what, spread));
+        appendNote(figure,
+                   "95 % of the " + std::string(what) + format(" within +/- %.1f ms", spread));
     figure.met = !figure.samples.empty() && spread <= 10.0;
 }
 
