@@ -69,8 +69,6 @@ public:
     void setCursor(kt::ops::Cursor cursor) override;
     void beep(int frequencyHz, int durationMs) override;
     void pumpEvents() override;
-    void sleepMs(int ms) override;
-    void saveLinkSettings() override;
 
 public slots:
     void btnScanClick();
@@ -94,7 +92,6 @@ public slots:
     void FormCreate();
     void FormShow();
     void BusyMode(bool on);
-    void SaveLinkSettings();
     void SaveLanguage();
 
     // While an operation runs: no input reaches the window, yet every control keeps its look.
