@@ -193,6 +193,8 @@ TfrmModule::TfrmModule(kt::link::ReaderLink &link, kt::settings::SettingsStore &
     createControls();
     setKeyboardOrder();
     connectHandlers();
+    // Every event for the window passes here first, so that busy can drop its input.
+    qApp->installEventFilter(this);
     FormCreate();
 }
 
@@ -337,6 +339,8 @@ void TfrmModule::createControls()
     tmrCard = new QTimer(this);
     tmrCard->setObjectName(QStringLiteral("tmrCard"));
     tmrCard->setInterval(kCardIntervalMs);
+    // The card lamp's second is a second: a coarse timer may end it up to 5 % (50 ms) late.
+    tmrCard->setTimerType(Qt::PreciseTimer);
 }
 
 void TfrmModule::setKeyboardOrder()
@@ -426,6 +430,42 @@ void TfrmModule::closeEvent(QCloseEvent *event)
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+bool TfrmModule::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_isInputBlocked || !watched->isWidgetType())
+        return false;
+    auto *widget = static_cast<QWidget *>(watched);
+    if (widget != this && !isAncestorOf(widget))
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::NativeGesture:
+    case QEvent::Drop:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -675,18 +715,11 @@ bool TfrmModule::isLockChecked() const
     return chkLock->isChecked();
 }
 
+// The window is not disabled (Qt would grey every control for the length of each operation);
+// its input is dropped instead, as a disabled window drops it: nothing is queued for later.
 void TfrmModule::setWindowEnabled(bool enabled)
 {
-    if (!enabled && isEnabled()) {
-        m_focusBeforeDisable = QApplication::focusWidget();
-    }
-    setEnabled(enabled);
-    // Disabling the window takes the keyboard focus away; give it back to where it was.
-    if (enabled && m_focusBeforeDisable) {
-        if (m_focusBeforeDisable->isEnabled() && isAncestorOf(m_focusBeforeDisable))
-            m_focusBeforeDisable->setFocus(Qt::OtherFocusReason);
-        m_focusBeforeDisable = nullptr;
-    }
+    m_isInputBlocked = !enabled;
 }
 
 void TfrmModule::setControlEnabled(Control which, bool enabled)
