@@ -158,8 +158,8 @@ QPushButton *makeButton(QWidget *parent, const char *name, QRect rect, const QSt
         button->setIcon(QIcon(picture));
         button->setIconSize(picture.size());
     }
-    // Enter on a focused button clicks that button, as it does on the desktop the design
-    // comes from; elsewhere Enter reaches the window, which clicks btnScan.
+    // Enter on a focused button clicks that button, as it does on Windows; elsewhere Enter
+    // reaches the window, which clicks btnScan.
     button->setAutoDefault(true);
     return button;
 }
@@ -417,7 +417,8 @@ void TfrmModule::FormShow()
 void TfrmModule::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // The show event comes before the first paint, so the design captions are never seen.
+    // The show event comes before the first paint, so the captions the controls are built
+    // with are never seen.
     if (!m_shown) {
         m_shown = true;
         FormShow();
@@ -682,7 +683,7 @@ std::string TfrmModule::panelText(Panel which) const
 {
     const QLabel *label = panel(which);
     const std::string &bytes = m_panelBytes[static_cast<std::size_t>(which)];
-    // Until the first write the label still holds its design caption.
+    // Until the first write the label still holds the caption it was built with.
     if (label->text() == fromUtf8(bytes))
         return bytes;
     return label->text().toStdString();
