@@ -2,6 +2,7 @@
 // (offscreen), the real serial layer and kt4500-sim on a pseudo-terminal.
 
 #include "figures.h"
+#include "event_wait_qt.h"
 #include "frm_module.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
@@ -63,7 +64,7 @@ struct Rig {
         , sim(simOptions(simBinary, workDir))
         , device(link::PosixSerialDevice::Folders{portDir})
         , recorder(device)
-        , link(recorder, link::systemClock(), [] { QCoreApplication::processEvents(); })
+        , link(recorder, link::systemClock(), &wait)
         , store(workDir + "/ReaderConfig.reg")
         , systemBeeper(app::makeSystemBeeper())
         , beeper(*systemBeeper)
@@ -106,6 +107,7 @@ struct Rig {
     kt::sim::SimProcess sim;
     link::PosixSerialDevice device;
     RecordingDevice recorder;
+    app::QtEventWait wait;
     link::ReaderLink link;
     settings::RegFileStore store;
     std::unique_ptr<app::Beeper> systemBeeper;

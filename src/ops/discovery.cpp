@@ -21,7 +21,7 @@ constexpr int kFirstSweepPort = 1;
 constexpr int kLastSweepPort = 16;
 constexpr int kSweepTries = 2;
 constexpr int kVersionTries = 2;
-constexpr int kInfoPauseMs = 100;
+constexpr std::uint32_t kInfoPauseMs = 100;
 
 using text::localText;
 
@@ -127,10 +127,10 @@ bool readVersionAndMode(Context &ctx)
         return false;
     bool infoRead = false;
     for (int i = 0; i < kVersionTries; ++i) {
-        ctx.view.sleepMs(kInfoPauseMs);
+        ctx.link.pause(kInfoPauseMs);
         if (!ctx.link.transact(link::kVersionQuery))
             continue;
-        ctx.view.sleepMs(kInfoPauseMs);
+        ctx.link.pause(kInfoPauseMs);
         ctx.view.setPanelText(Panel::Version,
                               localText(kTextVersion) + " : "
                                   + std::string(link::versionField(ctx.link.lastReply())));

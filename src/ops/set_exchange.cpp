@@ -16,7 +16,7 @@ namespace
 {
 
 constexpr int kTries = 2;
-constexpr int kPauseMs = 100;
+constexpr std::uint32_t kPauseMs = 100;
 constexpr std::size_t kSerialNumberLength = 8;
 // Any eight characters: asks each set command whether the controls let it be built at all.
 constexpr std::string_view kTrialSerialNumber = "00000000";
@@ -60,13 +60,13 @@ bool commandsCanBeBuilt(const SetExchange &exchange)
 // One try: the identity query, then every set command. true when all of them were answered.
 bool runTry(Context &ctx, const SetExchange &exchange)
 {
-    ctx.view.sleepMs(kPauseMs);
+    ctx.link.pause(kPauseMs);
     if (!ctx.link.transact(link::kIdentityQuery)
         || ctx.link.replyLength() != link::kIdentityReplyLength)
         return false;
     const std::string serialNumber(link::serialNumberField(ctx.link.lastReply()));
     for (const SetCommand &build : exchange.setCommands) {
-        ctx.view.sleepMs(kPauseMs);
+        ctx.link.pause(kPauseMs);
         const std::optional<std::string> command = build(serialNumber);
         if (!command) {
             KT_WARNING(lcOps,

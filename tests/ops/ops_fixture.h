@@ -3,6 +3,7 @@
 #include "fake_clock.h"
 #include "fake_port_bank.h"
 #include "fake_view.h"
+#include "fake_wait.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
 #include "settings/app_settings.h"
@@ -18,7 +19,15 @@ namespace kt::test
 // On destruction it checks that every successful open was closed exactly once before the
 // next open, and that nothing is left open.
 struct Rig {
-    Rig() { text::setLanguageIndex(text::English); }
+    Rig()
+    {
+        text::setLanguageIndex(text::English);
+        wait.watchPort([this]() -> std::optional<std::uint32_t> {
+            if (bank.isReadable())
+                return clock.nowMs();
+            return std::nullopt;
+        });
+    }
     ~Rig()
     {
         bool open = false;
@@ -42,7 +51,8 @@ struct Rig {
     FakeClock clock;
     FakeView view{&clock};
     FakePortBank bank{clock, &view.events};
-    link::ReaderLink link{bank, clock};
+    FakeWait wait{clock, &view.events};
+    link::ReaderLink link{bank, clock, &wait};
     settings::AppSettings settings{3, "19200,e,8,1", 5, "English"};
     ops::ReaderState state;
     ops::Context ctx{link, view, settings, state};
