@@ -1,15 +1,14 @@
 #pragma once
 
 // A recording stand-in for the window: every call becomes one event string, in order, and the
-// view keeps the state a test asks about. pumpEvents() runs the actions queued for it, which
-// is how a test clicks during an operation.
+// view keeps the state a test asks about. A test clicks during an operation through the
+// link's FakeWait, which records its pauses into the same list.
 
 #include "link/clock.h"
 #include "ops/reader_view.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -77,11 +76,7 @@ public:
     bool windowEnabled = true;
     bool busy = false;
     std::string caption = "Read Card (Change to RS485 Mode)";
-    int pumps = 0;
     std::vector<std::string> events;
-
-    // Runs action at the n-th call of pumpEvents() (1-based, nested calls counted too).
-    void atPump(int n, std::function<void()> action) { m_atPump.emplace(n, std::move(action)); }
 
     // --- queries over the events
     int count(std::string_view event) const
@@ -189,13 +184,7 @@ public:
     {
         record("beep " + std::to_string(frequencyHz) + " " + std::to_string(durationMs));
     }
-    void pumpEvents() override
-    {
-        record("pump");
-        const auto action = m_atPump.find(++pumps);
-        if (action != m_atPump.end())
-            action->second();
-    }
+    void pumpEvents() override { record("pump"); }
     void sleepMs(int ms) override
     {
         record("sleep " + std::to_string(ms));
@@ -208,7 +197,6 @@ public:
 
 private:
     link::Clock *m_clock;
-    std::map<int, std::function<void()>> m_atPump;
 };
 
 } // namespace kt::test
