@@ -4,9 +4,11 @@
 #include "fake_port_bank.h"
 #include "fake_view.h"
 #include "fake_wait.h"
+#include "recording_store.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
 #include "settings/app_settings.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
@@ -27,6 +29,7 @@ struct Rig {
                 return clock.nowMs();
             return std::nullopt;
         });
+        clock.recordSleepsInto(&view.events);
     }
     ~Rig()
     {
@@ -49,13 +52,14 @@ struct Rig {
     }
 
     FakeClock clock;
-    FakeView view{&clock};
+    FakeView view;
     FakePortBank bank{clock, &view.events};
     FakeWait wait{clock, &view.events};
     link::ReaderLink link{bank, clock, &wait};
+    RecordingStore store{view.events};
     settings::AppSettings settings{3, "19200,e,8,1", 5, "English"};
     ops::ReaderState state;
-    ops::Context ctx{link, view, settings, state};
+    ops::Context ctx{link, view, settings, state, &store};
 };
 
 } // namespace kt::test

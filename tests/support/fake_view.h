@@ -4,7 +4,6 @@
 // view keeps the state a test asks about. A test clicks during an operation through the
 // link's FakeWait, which records its pauses into the same list.
 
-#include "link/clock.h"
 #include "ops/reader_view.h"
 
 #include <algorithm>
@@ -55,12 +54,6 @@ inline const char *nameOf(Control c)
 class FakeView : public ops::ReaderView
 {
 public:
-    // Sleeps advance the clock, when one is given.
-    explicit FakeView(link::Clock *clock = nullptr)
-        : m_clock(clock)
-    {
-    }
-
     // State as the window has it right after start-up.
     std::map<Panel, std::string> panels = {{Panel::Msg, "Start Scan Reader!"},
                                            {Panel::Serial, "S/N : ________"},
@@ -185,18 +178,8 @@ public:
         record("beep " + std::to_string(frequencyHz) + " " + std::to_string(durationMs));
     }
     void pumpEvents() override { record("pump"); }
-    void sleepMs(int ms) override
-    {
-        record("sleep " + std::to_string(ms));
-        if (m_clock)
-            m_clock->sleepMs(static_cast<std::uint32_t>(ms));
-    }
-    void saveLinkSettings() override { record("save link"); }
 
     void record(std::string event) { events.push_back(std::move(event)); }
-
-private:
-    link::Clock *m_clock;
 };
 
 } // namespace kt::test
