@@ -73,8 +73,8 @@ std::vector<Figure> measureCtlFigures(const std::string &ctlBinary, const std::s
 {
     Figure wakeups = figureOf("kt4500ctl read-cards, no card: wake-ups of its thread", "/s",
                               idleCardLoopWakeupsFloor(false), "median <= 150");
-    Figure cpu = figureOf("kt4500ctl read-cards, no card: processor use", "%", 0.0,
-                          "median <= 0.5");
+    Figure cpu =
+        figureOf("kt4500ctl read-cards, no card: processor use", "%", 0.0, "median <= 0.5");
     const auto missing = [&](const std::string &why) {
         wakeups.note = why;
         cpu.note = why;
@@ -93,7 +93,8 @@ std::vector<Figure> measureCtlFigures(const std::string &ctlBinary, const std::s
         return missing("kt4500-sim did not start");
     sim.command("nocard");
     // It ends by itself a second after the last sample.
-    const double seconds = std::chrono::duration<double>(kSettleTime).count() + runs.wakeSeconds + 1;
+    const double seconds =
+        std::chrono::duration<double>(kSettleTime).count() + runs.wakeSeconds + 1;
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.0f", seconds);
     const pid_t pid = startCtl(

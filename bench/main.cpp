@@ -164,8 +164,8 @@ int main(int argc, char *argv[])
         figures = kt::bench::measureWindowFigures(binDir + "/kt4500-sim", workDir, runs);
     }
     std::fprintf(stderr, "kt4500-bench: kt4500ctl read-cards against kt4500-sim ...\n");
-    for (Figure &f : kt::bench::measureCtlFigures(binDir + "/kt4500ctl", binDir + "/kt4500-sim",
-                                                  workDir, runs))
+    for (Figure &f :
+         kt::bench::measureCtlFigures(binDir + "/kt4500ctl", binDir + "/kt4500-sim", workDir, runs))
         figures.push_back(std::move(f));
 
     std::vector<kt::bench::StartSubject> subjects{{"kt4500-config", binDir + "/kt4500-config", {}}};

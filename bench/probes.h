@@ -66,10 +66,7 @@ public:
     bool isOpen() const override { return m_device.isOpen(); }
     bool write(std::span<const std::uint8_t> bytes) override;
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
-    std::optional<int> readableDescriptor() const override
-    {
-        return m_device.readableDescriptor();
-    }
+    std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
 
     const std::vector<Frame> &frames() const { return m_frames; }
     // When each open was asked for.

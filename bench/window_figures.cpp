@@ -1,8 +1,8 @@
 // The timing figures of the link and the reader operations, measured on the real window
 // (offscreen), the real serial layer and kt4500-sim on a pseudo-terminal.
 
-#include "figures.h"
 #include "event_wait_qt.h"
+#include "figures.h"
 #include "frm_module.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"

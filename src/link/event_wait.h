@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-namespace kt::link {
+namespace kt::link
+{
 
 // How the link's thread waits: asleep, with the front end's events (a click, a timer, a
 // signal) handled as they arrive. The window waits in its event loop; kt4500ctl and the tests

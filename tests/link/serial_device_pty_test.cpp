@@ -7,8 +7,8 @@
 
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>

@@ -77,8 +77,7 @@ public:
     std::optional<std::uint32_t> readyAt() const
     {
         std::optional<std::uint32_t> at = m_hangUpAt;
-        if (!m_input.empty()
-            && (!at || static_cast<std::int32_t>(m_input.front().atMs - *at) < 0))
+        if (!m_input.empty() && (!at || static_cast<std::int32_t>(m_input.front().atMs - *at) < 0))
             at = m_input.front().atMs;
         return at;
     }

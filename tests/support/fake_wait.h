@@ -71,7 +71,8 @@ public:
         if (onPortWait)
             onPortWait();
         std::uint32_t step = ms;
-        if (const std::optional<std::uint32_t> at = readable && m_readyAt ? m_readyAt() : std::nullopt) {
+        if (const std::optional<std::uint32_t> at =
+                readable && m_readyAt ? m_readyAt() : std::nullopt) {
             // Signed distance: a moment already reached wakes at once, across the wrap too.
             const auto ahead = static_cast<std::int32_t>(*at - m_clock.nowMs());
             step = std::min<std::uint32_t>(ms, static_cast<std::uint32_t>(std::max(ahead, 0)));
