@@ -85,18 +85,18 @@ LoadedSettings loadSettings(SettingsStore &store)
     return loaded;
 }
 
-void saveLinkSettings(SettingsStore &store, const AppSettings &settings)
+SaveResult saveLinkSettings(SettingsStore &store, const AppSettings &settings)
 {
-    (void)store.save({
+    return store.save({
         {kPortName, Value::ofDword(static_cast<std::uint32_t>(settings.portNumber))},
         {kLineIndexName, Value::ofDword(static_cast<std::uint32_t>(settings.lineSettingsIndex))},
         {kLineTextName, Value::ofString(settings.lineSettingsText)},
     });
 }
 
-void saveLanguage(SettingsStore &store, const AppSettings &settings)
+SaveResult saveLanguage(SettingsStore &store, const AppSettings &settings)
 {
-    (void)store.save({{kLanguageName, Value::ofString(settings.languageName)}});
+    return store.save({{kLanguageName, Value::ofString(settings.languageName)}});
 }
 
 } // namespace kt::settings
