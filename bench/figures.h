@@ -17,7 +17,13 @@ struct RunCounts {
     int cardPolls = 60;
     int blinkSweeps = 3;
     int starts = 8;
+    int wakeSeconds = 10; // how long the wake-ups of the card loop are counted, in seconds
 };
+
+// Wake-ups a second that the card loop's own constants need with no card on the reader: per
+// poll the 80 ms pause, the five paced writes of its frame and the reply; in the window also
+// the busy blink every 200 ms.
+double idleCardLoopWakeupsFloor(bool window);
 
 // The figures measured inside this process: the real window (offscreen), the real serial layer
 // and kt4500-sim on a pseudo-terminal. workDir is an empty folder of this run.
@@ -38,5 +44,10 @@ struct StartSubject {
 std::vector<Figure> measureStartFigures(const std::string &display, const std::string &workDir,
                                         const std::vector<StartSubject> &subjects,
                                         const RunCounts &runs);
+
+// The same wake-ups and the processor use for `kt4500ctl read-cards`, with no card on the
+// reader, as a process of its own against a simulator of its own.
+std::vector<Figure> measureCtlFigures(const std::string &ctlBinary, const std::string &simBinary,
+                                      const std::string &workDir, const RunCounts &runs);
 
 } // namespace kt::bench

@@ -1,9 +1,52 @@
 #include "probes.h"
 
+#include <fstream>
+#include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace kt::bench
 {
+
+ThreadSample sampleThread(int pid, int tid)
+{
+    if (pid == 0)
+        pid = static_cast<int>(::getpid());
+    if (tid == 0)
+        tid = pid;
+    const std::string task = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid);
+    ThreadSample sample;
+    std::ifstream status(task + "/status");
+    long long total = 0;
+    int found = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("voluntary_ctxt_switches:")
+            || line.starts_with("nonvoluntary_ctxt_switches:")) {
+            total += std::stoll(line.substr(line.find(':') + 1));
+            ++found;
+        }
+    }
+    if (found == 2)
+        sample.switches = total;
+    // The first field is the time run on a processor, in nanoseconds.
+    std::ifstream schedstat(task + "/schedstat");
+    long long runNs = 0;
+    if (schedstat >> runNs)
+        sample.runSeconds = static_cast<double>(runNs) / 1e9;
+    return sample;
+}
+
+double wakeupsPerSecond(const ThreadSample &from, const ThreadSample &to)
+{
+    const double seconds = msBetween(from.at, to.at) / 1000.0;
+    return static_cast<double>(to.switches - from.switches) / seconds;
+}
+
+double threadPercent(const ThreadSample &from, const ThreadSample &to)
+{
+    const double seconds = msBetween(from.at, to.at) / 1000.0;
+    return 100.0 * (to.runSeconds - from.runSeconds) / seconds;
+}
 
 double msBetween(SteadyClock::time_point from, SteadyClock::time_point to)
 {

@@ -21,6 +21,18 @@ double msBetween(SteadyClock::time_point from, SteadyClock::time_point to);
 // Processor time of this process (user and system, every thread), in seconds.
 double processorSeconds();
 
+// One thread's count of context switches (each time it went to sleep or was put aside: its
+// wake-ups) and the processor time it has run, both from /proc. pid 0: this process.
+struct ThreadSample {
+    SteadyClock::time_point at = SteadyClock::now();
+    long long switches = -1; // -1: not readable
+    double runSeconds = 0.0;
+};
+ThreadSample sampleThread(int pid = 0, int tid = 0);
+// Wake-ups per second and percent of one core between two samples of the same thread.
+double wakeupsPerSecond(const ThreadSample &from, const ThreadSample &to);
+double threadPercent(const ThreadSample &from, const ThreadSample &to);
+
 // The share of one core used between two readings of the wall clock and processorSeconds().
 struct ProcessorSpan {
     SteadyClock::time_point wallStart = SteadyClock::now();
@@ -54,6 +66,7 @@ public:
     bool isOpen() const override { return m_device.isOpen(); }
     bool write(std::span<const std::uint8_t> bytes) override;
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
+    std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
 
     const std::vector<Frame> &frames() const { return m_frames; }
     // When each open was asked for.

@@ -75,6 +75,16 @@ double percentile(std::vector<double> samples, double share)
     return samples[std::min(index, samples.size() - 1)];
 }
 
+Figure figureOf(std::string name, std::string unit, double floor, std::string goal)
+{
+    Figure figure;
+    figure.name = std::move(name);
+    figure.unit = std::move(unit);
+    figure.floor = floor;
+    figure.goal = std::move(goal);
+    return figure;
+}
+
 std::optional<double> Figure::ratioToFloor() const
 {
     if (!floor || *floor <= 0.0 || samples.empty())

@@ -32,6 +32,9 @@ struct Figure {
     std::optional<double> ratioToFloor() const;
 };
 
+// A figure not yet measured, with its floor and its goal as the table shows it.
+Figure figureOf(std::string name, std::string unit, double floor, std::string goal);
+
 // One Markdown table: figure, runs, median, p95, floor, goal, ratio to the floor, result.
 std::string formatTable(const std::vector<Figure> &figures);
 

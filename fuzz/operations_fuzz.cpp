@@ -9,6 +9,7 @@
 // is silent.
 
 #include "fake_device.h"
+#include "fake_wait.h"
 #include "fuzz_support.h"
 #include "link/frame.h"
 #include "link/reader_link.h"
@@ -31,9 +32,9 @@ using kt::fuzz::require;
 using namespace kt::ops;
 
 constexpr char kSeparator = '\xFF';
-// The card loop polls until a poll fails; a stop click after this many waiting passes keeps
+// The card loop polls until a poll fails; a stop click in this many pauses between polls keeps
 // a reader that answers every poll from running the input out slowly.
-constexpr int kStopAfterPumps = 2000;
+constexpr int kStopAfterPauses = 25;
 
 // The window as the operations see it, keeping only what they may leave wrong.
 class FuzzView final : public ReaderView
@@ -89,10 +90,11 @@ public:
     {
         m_clock.advance(static_cast<std::uint32_t>(durationMs));
     }
-    void pumpEvents() override
+    void pumpEvents() override {}
+    // The stop click of the card loop, delivered during one of its pauses.
+    void paused()
     {
-        // The stop click of the card loop, delivered by one of its waiting passes.
-        if (m_state.cardLoop == kt::ops::CardLoop::Running && ++m_loopPumps == kStopAfterPumps)
+        if (m_state.cardLoop == kt::ops::CardLoop::Running && ++m_loopPauses == kStopAfterPauses)
             m_state.cardLoop = kt::ops::CardLoop::Stopping;
     }
 
@@ -109,7 +111,7 @@ public:
 private:
     kt::test::FakeClock &m_clock;
     ReaderState &m_state;
-    int m_loopPumps = 0;
+    int m_loopPauses = 0;
 };
 
 void requireIdle(const FuzzView &view, const ReaderState &state, kt::link::SerialDevice &device)
@@ -147,7 +149,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     ReaderState state;
     FuzzView view(clock, state);
-    kt::link::ReaderLink link(device, clock, [&] { view.pumpEvents(); });
+    kt::test::FakeWait wait(clock);
+    wait.watchPort([&] { return device.readyAt(); });
+    wait.onPause = [&] { view.paused(); };
+    kt::link::ReaderLink link(device, clock, &wait);
     kt::settings::AppSettings settings{3, "19200,e,8,1", 5, "English"};
     Context ctx{link, view, settings, state};
 

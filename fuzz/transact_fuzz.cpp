@@ -9,7 +9,7 @@
 //   2  where the millisecond clock starts: just below its wrap, or just below 2^31
 //   3  how long one byte takes on the line, 0..3 ms
 //   then bytes as they arrive, with 0xFE as escape:
-//   FE 00  a data byte FE             FE FE  the next event pump starts a nested transaction
+//   FE 00  a data byte FE             FE FE  the next events handled start a nested transaction
 //   FE FF  the port hangs up          FE n   the line stays silent for n ms (1..FD)
 
 #include "fuzz_support.h"
@@ -23,6 +23,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -116,6 +118,21 @@ private:
     bool m_hungUp = false;
 };
 
+// The port has no descriptor, so the link reads 1 ms at a time and handles the pending events
+// after each empty read, as on a port without one.
+class NestingWait final : public kt::link::EventWait
+{
+public:
+    explicit NestingWait(std::function<void()> events)
+        : m_events(std::move(events))
+    {
+    }
+    void waitFor(std::uint32_t, std::optional<int>) override { m_events(); }
+
+private:
+    std::function<void()> m_events;
+};
+
 constexpr std::array<std::string_view, 8> kCommands = {
     "A00B", "A00V", "A00A", "A00F", "A00A121", "A00C1234567807", "A00E5", "A00EB"};
 
@@ -150,13 +167,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ScriptPort port(clock, kt::fuzz::textOf(data + 4, size - 4), data[3] % 4u);
 
     kt::link::ReaderLink *linkPointer = nullptr;
-    kt::link::ReaderLink link(port, clock, [&] {
+    NestingWait wait([&] {
         if (!port.nestedPending)
             return;
         port.nestedPending = false;
-        // A transaction started from the event pump of a running one must be refused.
+        // A transaction started from the events handled while one waits must be refused.
         require(!linkPointer->transact("A00B"), "a nested transaction was refused");
     });
+    kt::link::ReaderLink link(port, clock, &wait);
     linkPointer = &link;
     require(link.openPort(1, "19200,e,8,1"), "the scripted port opens");
 

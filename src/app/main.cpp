@@ -1,5 +1,6 @@
 #include "app/beeper.h"
 #include "application.h"
+#include "event_wait_qt.h"
 #include "frm_module.h"
 #include "link/clock.h"
 #include "link/reader_link.h"
@@ -29,8 +30,8 @@ void showCentred(QWidget &window)
 int runWindow(kt::app::Application &app)
 {
     std::unique_ptr<kt::link::SerialDevice> device = kt::link::makeSystemSerialDevice();
-    kt::link::ReaderLink link(*device, kt::link::systemClock(),
-                              [] { QCoreApplication::processEvents(); });
+    kt::app::QtEventWait wait;
+    kt::link::ReaderLink link(*device, kt::link::systemClock(), &wait);
     std::unique_ptr<kt::settings::SettingsStore> store = kt::settings::makeSystemStore();
     std::unique_ptr<kt::app::Beeper> beeper = kt::app::makeSystemBeeper();
 

@@ -22,10 +22,10 @@ std::span<const std::uint8_t> bytesOf(std::string_view text)
 }
 } // namespace
 
-ReaderLink::ReaderLink(SerialDevice &device, Clock &clock, std::function<void()> pumpEvents)
+ReaderLink::ReaderLink(SerialDevice &device, Clock &clock, EventWait *wait)
     : m_device(device)
     , m_clock(clock)
-    , m_pumpEvents(std::move(pumpEvents))
+    , m_wait(wait)
 {
 }
 
@@ -44,11 +44,6 @@ bool ReaderLink::isOpen() const
     return m_device.isOpen();
 }
 
-void ReaderLink::pause(std::uint32_t ms)
-{
-    m_clock.sleepMs(ms);
-}
-
 void ReaderLink::writeByte(std::uint8_t value)
 {
     // Write errors are not acted on here: a frame that did not go out ends as a time-out.
@@ -61,6 +56,19 @@ void ReaderLink::writeBlock(std::span<const std::uint8_t> bytes)
     if (!bytes.empty())
         (void)m_device.write(bytes);
     m_clock.sleepMs(kBlockPauseMs);
+}
+
+void ReaderLink::pause(std::uint32_t ms)
+{
+    if (m_wait == nullptr) {
+        m_clock.sleepMs(ms);
+        return;
+    }
+    const std::uint32_t start = m_clock.nowMs();
+    // The wait may end early (a signal); unsigned subtraction keeps the rest right across the
+    // clock's wrap.
+    for (std::uint32_t passed = 0; passed < ms; passed = m_clock.nowMs() - start)
+        m_wait->waitFor(ms - passed, std::nullopt);
 }
 
 bool ReaderLink::transact(std::string_view command)
@@ -122,8 +130,7 @@ bool ReaderLink::runTransaction(std::string_view command)
             break;
         }
         case ReadResult::Empty:
-            if (m_pumpEvents)
-                m_pumpEvents();
+            waitForInput(start);
             elapsed = m_clock.nowMs() - start;
             break;
         case ReadResult::Failed:
@@ -136,6 +143,22 @@ bool ReaderLink::runTransaction(std::string_view command)
         lcLink, "%u rx time-out, %zu bytes: %s", m_clock.nowMs(), received,
         hexDump(std::span(m_receiveBuffer).first(std::min(received, kReceiveBufferSize))).c_str());
     return false;
+}
+
+// After an empty read: asleep until a byte or a hang-up, or until the reply window has closed,
+// which ends the wait with no read after it. A port without a descriptor has waited 1 ms in
+// its read already; the events that came meanwhile are handled.
+void ReaderLink::waitForInput(std::uint32_t start)
+{
+    if (m_wait == nullptr)
+        return;
+    const std::optional<int> readable = m_device.readableDescriptor();
+    const std::uint32_t elapsed = m_clock.nowMs() - start;
+    if (!readable || elapsed > kReplyWindowMs) {
+        m_wait->waitFor(0, std::nullopt);
+        return;
+    }
+    m_wait->waitFor(kReplyWindowMs + 1 - elapsed, readable);
 }
 
 bool ReaderLink::completeFrame()

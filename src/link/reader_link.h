@@ -1,11 +1,11 @@
 #pragma once
 
 #include "clock.h"
+#include "event_wait.h"
 #include "serial_device.h"
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,43 +23,46 @@ constexpr std::uint32_t kBlockPauseMs = 5;
 class ReaderLink
 {
 public:
-    // pumpEvents handles every pending window event without waiting; it may be empty.
-    ReaderLink(SerialDevice &device, Clock &clock, std::function<void()> pumpEvents = {});
+    // Without a wait, pauses sleep on the clock and a reply is waited for by 1 ms reads, with
+    // no events handled meanwhile.
+    ReaderLink(SerialDevice &device, Clock &clock, EventWait *wait = nullptr);
 
     // true when the port opened. A failed open leaves an already open port as it was.
     [[nodiscard]] bool openPort(int portNumber, std::string_view lineSettings);
     void closePort();
     [[nodiscard]] bool isOpen() const;
 
-    // Blocks the thread for at least ms on the link's clock, handling no events.
-    void pause(std::uint32_t ms);
-
     // One byte, then a 1 ms pause.
     void writeByte(std::uint8_t value);
     // One write of all the bytes (0 to 255 of them; 0 writes nothing), then a 5 ms pause.
     void writeBlock(std::span<const std::uint8_t> bytes);
 
-    // Sends the framed command and waits up to about 120 ms for a reply frame, handling the
-    // window's events at every empty read. true: a complete frame with a right checksum
-    // arrived; lastReply() and replyLength() describe it. false: time-out (lastReply() kept),
-    // a wrong checksum (lastReply() holds the rejected frame), or a hung-up port.
+    // Sends the framed command and waits up to about 120 ms for a reply frame, asleep until a
+    // byte comes, the port hangs up or the window has closed, with the window's events handled
+    // as they arrive. true: a complete frame with a right checksum arrived; lastReply() and
+    // replyLength() describe it. false: time-out (lastReply() kept), a wrong checksum
+    // (lastReply() holds the rejected frame), or a hung-up port.
     [[nodiscard]] bool transact(std::string_view command);
+
+    // At least ms milliseconds, with the window's events handled as they arrive.
+    void pause(std::uint32_t ms);
 
     const std::string &lastReply() const { return m_lastReply; }
     int replyLength() const { return m_replyLength; }
 
     SerialDevice &device() { return m_device; }
     Clock &clock() { return m_clock; }
-    void setPumpEvents(std::function<void()> pumpEvents) { m_pumpEvents = std::move(pumpEvents); }
+    void setEventWait(EventWait *wait) { m_wait = wait; }
 
 private:
     bool runTransaction(std::string_view command);
+    void waitForInput(std::uint32_t start);
     bool completeFrame();
     bool checkReply() const;
 
     SerialDevice &m_device;
     Clock &m_clock;
-    std::function<void()> m_pumpEvents;
+    EventWait *m_wait;
     std::array<std::uint8_t, kReceiveBufferSize> m_receiveBuffer{};
     int m_replyLength = 0;
     std::string m_lastReply;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -30,6 +31,10 @@ public:
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
     // Returns at once with a waiting byte, or after about 1 ms with none.
     virtual ReadResult readByte(std::uint8_t &byte) = 0;
+    // While open, a descriptor that poll() reports readable when a byte waits or the port
+    // hangs up, so that a reply can be waited for asleep. nullopt: there is none, and the
+    // link paces its reply wait by readByte's own 1 ms wait.
+    virtual std::optional<int> readableDescriptor() const { return std::nullopt; }
 };
 
 // The serial ports of this OS (termios on POSIX, the Win32 comm API on Windows).

@@ -16,8 +16,8 @@ namespace kt::ops
 namespace
 {
 
-constexpr int kWaitingPasses = 80;
-constexpr int kWaitingPassMs = 1;
+// Between two polls; the window's events are handled as they arrive meanwhile.
+constexpr std::uint32_t kPollPauseMs = 80;
 
 // Disabled while the loop runs and enabled again afterwards, in this order. btnReadCard
 // stays enabled: it is the stop button.
@@ -43,14 +43,11 @@ std::string cardText(std::string_view cardField)
 }
 
 // Polls until a poll fails or a stop click asks the loop to stop. The state is tested only
-// before the waiting passes, so a stop click lets the pass in progress finish.
+// before the pause, so a stop click lets the pass in progress finish.
 void pollCards(Context &ctx)
 {
     while (ctx.state.cardLoop == CardLoop::Running) {
-        for (int i = 0; i < kWaitingPasses; ++i) {
-            ctx.view.pumpEvents();
-            ctx.link.pause(kWaitingPassMs);
-        }
+        ctx.link.pause(kPollPauseMs);
         if (!ctx.link.transact(link::kCardQuery))
             return;
         if (ctx.link.replyLength() != link::kCardReplyLength)

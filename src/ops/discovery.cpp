@@ -21,7 +21,7 @@ constexpr int kFirstSweepPort = 1;
 constexpr int kLastSweepPort = 16;
 constexpr int kSweepTries = 2;
 constexpr int kVersionTries = 2;
-constexpr int kInfoPauseMs = 100;
+constexpr std::uint32_t kInfoPauseMs = 100;
 
 using text::localText;
 

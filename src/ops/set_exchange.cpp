@@ -16,7 +16,7 @@ namespace
 {
 
 constexpr int kTries = 2;
-constexpr int kPauseMs = 100;
+constexpr std::uint32_t kPauseMs = 100;
 constexpr std::size_t kSerialNumberLength = 8;
 // Any eight characters: asks each set command whether the controls let it be built at all.
 constexpr std::string_view kTrialSerialNumber = "00000000";

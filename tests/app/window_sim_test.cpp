@@ -1,5 +1,6 @@
 // The real window, the real serial layer and the real settings file against kt4500-sim on a
 // pseudo-terminal: what a technician sees after each button, and what the reader then holds.
+#include "event_wait_qt.h"
 #include "frm_module.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
@@ -55,8 +56,7 @@ protected:
         store = std::make_unique<kt::settings::RegFileStore>(settingsPath);
         device = std::make_unique<kt::link::PosixSerialDevice>(
             kt::link::PosixSerialDevice::Folders{sim.portDir(), sim.dir() + "/etc", sim.dir()});
-        link = std::make_unique<kt::link::ReaderLink>(*device, kt::link::systemClock(),
-                                                      [] { QCoreApplication::processEvents(); });
+        link = std::make_unique<kt::link::ReaderLink>(*device, kt::link::systemClock(), &wait);
         frm = std::make_unique<TfrmModule>(*link, *store, beeper);
         frm->show();
     }
@@ -97,6 +97,7 @@ protected:
     kt::test::RecordingBeeper beeper;
     std::unique_ptr<kt::settings::RegFileStore> store;
     std::unique_ptr<kt::link::PosixSerialDevice> device;
+    kt::app::QtEventWait wait;
     std::unique_ptr<kt::link::ReaderLink> link;
     std::unique_ptr<TfrmModule> frm;
 };

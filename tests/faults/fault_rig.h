@@ -51,6 +51,7 @@ public:
         return m_device.write(bytes);
     }
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
+    std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
 
 private:
     link::SerialDevice &m_device;

@@ -5,6 +5,7 @@
 // in the operation's own failure outcome, with the port closed and the file as it was.
 
 #include "fault_rig.h"
+#include "link/posix/poll_wait.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
@@ -52,7 +53,7 @@ PosixSerialDevice::Folders foldersOf(const SimProcess &sim)
 }
 
 // One technician's machine: the simulator on COM3, the settings file, the window and the
-// link. The link's event pump is the window's, so a test can act at a given pump.
+// link, which waits asleep on the port as kt4500ctl does.
 struct Machine {
     explicit Machine(std::vector<std::string> simArgs = {}, std::string_view key = kStoredKey)
         : sim(std::move(simArgs))
@@ -90,7 +91,8 @@ struct Machine {
     FakeView view;
     // Saves of the operations really write the settings file, as the window's do.
     kt::test::RecordingStore savedTo{view.events, &store};
-    kt::link::ReaderLink link{tap, kt::link::systemClock(), [this] { view.pumpEvents(); }};
+    kt::link::PollWait wait;
+    kt::link::ReaderLink link{tap, kt::link::systemClock(), &wait};
     kt::ops::ReaderState state;
 };
 

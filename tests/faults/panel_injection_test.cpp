@@ -3,6 +3,7 @@
 // pseudo-terminal, shows exactly those characters in pnSerial and pnVersion.
 
 #include "app/beeper.h"
+#include "event_wait_qt.h"
 #include "frm_module.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
@@ -34,8 +35,8 @@ TEST(PanelInjection, MarkupFromTheReaderIsShownAsCharacters)
         << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n";
     kt::settings::RegFileStore store(settingsPath);
     kt::link::PosixSerialDevice device({sim.portDir(), sim.dir() + "/etc", sim.dir()});
-    kt::link::ReaderLink link(device, kt::link::systemClock(),
-                              [] { QCoreApplication::processEvents(); });
+    kt::app::QtEventWait wait;
+    kt::link::ReaderLink link(device, kt::link::systemClock(), &wait);
     SilentBeeper beeper;
     TfrmModule frm(link, store, beeper);
     frm.show();

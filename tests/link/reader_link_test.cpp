@@ -1,5 +1,6 @@
 #include "fake_clock.h"
 #include "fake_device.h"
+#include "fake_wait.h"
 #include "link/frame.h"
 #include "link/log.h"
 #include "link/reader_link.h"
@@ -10,36 +11,64 @@
 using namespace kt::link;
 using kt::test::FakeClock;
 using kt::test::FakeDevice;
+using kt::test::FakeWait;
 
 namespace
 {
 // Sending a frame sleeps 1 + 5 + 1 + 1 + 1 ms before the reply window opens.
 constexpr std::uint32_t kFramePacingMs = 9;
 
-class TransactTest : public testing::Test
+// How the link waits for a reply: asleep on the port's descriptor; by 1 ms reads with the
+// window's events handled after each (a port without a descriptor, as on Windows); or by
+// 1 ms reads alone (no wait given). Every rule of the reply window holds for all three.
+enum class Waiting { Asleep, ByReads, NoWait };
+
+std::string nameOf(const testing::TestParamInfo<Waiting> &info)
 {
-protected:
-    explicit TransactTest(std::uint32_t startMs = 1000)
+    constexpr const char *names[] = {"Asleep", "ByReads", "NoWait"};
+    return names[static_cast<int>(info.param)];
+}
+
+// One link on a fake port and clock, waiting as asked.
+struct Line {
+    Line(Waiting waiting, std::uint32_t startMs = 1000)
         : clock(startMs)
     {
+        device.setHasDescriptor(waiting == Waiting::Asleep);
+        wait.watchPort([this] { return device.readyAt(); });
+        link.setEventWait(waiting == Waiting::NoWait ? nullptr : &wait);
     }
 
+    FakeClock clock;
+    FakeDevice device{clock};
+    FakeWait wait{clock};
+    ReaderLink link{device, clock};
+};
+
+class TransactTest : public testing::TestWithParam<Waiting>
+{
+protected:
     void SetUp() override { ASSERT_TRUE(link.openPort(3, "19200,e,8,1")); }
 
     // The fake time at which the next transaction's reply window will open.
     std::uint32_t windowStart() { return clock.nowMs() + kFramePacingMs; }
     std::uint32_t sinceStart(std::uint32_t start) { return clock.nowMs() - start; }
 
-    FakeClock clock;
-    FakeDevice device{clock};
-    int pumps = 0;
-    ReaderLink link{device, clock, [this] { ++pumps; }};
+    Line line{GetParam()};
+    FakeClock &clock = line.clock;
+    FakeDevice &device = line.device;
+    FakeWait &wait = line.wait;
+    ReaderLink &link = line.link;
 };
+
+INSTANTIATE_TEST_SUITE_P(Waits, TransactTest,
+                         testing::Values(Waiting::Asleep, Waiting::ByReads, Waiting::NoWait),
+                         nameOf);
 
 const std::string kPrevious = replyFrame("previous");
 } // namespace
 
-TEST_F(TransactTest, SendsTheFrameInFiveWritesWithTheirPauses)
+TEST_P(TransactTest, SendsTheFrameInFiveWritesWithTheirPauses)
 {
     const std::uint32_t t0 = clock.nowMs();
     EXPECT_FALSE(link.transact("A00B"));
@@ -55,7 +84,7 @@ TEST_F(TransactTest, SendsTheFrameInFiveWritesWithTheirPauses)
     }
 }
 
-TEST_F(TransactTest, WritesKnownChecksums)
+TEST_P(TransactTest, WritesKnownChecksums)
 {
     const struct {
         const char *command;
@@ -73,7 +102,7 @@ TEST_F(TransactTest, WritesKnownChecksums)
     }
 }
 
-TEST_F(TransactTest, PacesSingleBytesAndBlocks)
+TEST_P(TransactTest, PacesSingleBytesAndBlocks)
 {
     const std::uint8_t block[] = {1, 2, 3};
     link.writeByte(0x41);
@@ -84,7 +113,23 @@ TEST_F(TransactTest, PacesSingleBytesAndBlocks)
     EXPECT_EQ(clock.sleeps(), (std::vector<std::uint32_t>{1, 5, 5}));
 }
 
-TEST_F(TransactTest, JudgesTheReplyFrame)
+TEST_P(TransactTest, PausesForTheWholeTimeAcrossTheClockWrap)
+{
+    for (const std::uint32_t t0 : {1000u, 0xFFFFFFFFu - 40}) {
+        SCOPED_TRACE(t0);
+        Line pauseLine(GetParam(), t0);
+        pauseLine.wait.pauseStepMs = 30; // every wait is cut short
+        pauseLine.link.pause(100);
+        EXPECT_EQ(pauseLine.clock.nowMs() - t0, 100u);
+        if (GetParam() == Waiting::NoWait) {
+            EXPECT_EQ(pauseLine.clock.sleeps(), std::vector<std::uint32_t>{100});
+        } else {
+            EXPECT_EQ(pauseLine.wait.pauses, 4); // 100, then the 70, 40 and 10 left
+        }
+    }
+}
+
+TEST_P(TransactTest, JudgesTheReplyFrame)
 {
     std::string zeroInside = replyFrame(std::string("AB\0CD", 5));
     const struct {
@@ -122,9 +167,9 @@ TEST_F(TransactTest, JudgesTheReplyFrame)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        FakeClock caseClock;
-        FakeDevice caseDevice(caseClock);
-        ReaderLink caseLink(caseDevice, caseClock);
+        Line caseLine(GetParam());
+        FakeDevice &caseDevice = caseLine.device;
+        ReaderLink &caseLink = caseLine.link;
         ASSERT_TRUE(caseLink.openPort(1, "9600,n,8,1"));
         caseDevice.inputIn(kPrevious, kFramePacingMs);
         ASSERT_TRUE(caseLink.transact("A00B"));
@@ -136,21 +181,49 @@ TEST_F(TransactTest, JudgesTheReplyFrame)
     }
 }
 
-TEST_F(TransactTest, TimesOutKeepingLastReplyAndPumpingEvents)
+TEST_P(TransactTest, TimesOutKeepingLastReplyAndHandlingEvents)
 {
     device.inputIn(kPrevious, kFramePacingMs);
     ASSERT_TRUE(link.transact("A00B"));
-    pumps = 0;
+    wait.portWaits = 0;
+    wait.portWaitMs.clear();
 
     const std::uint32_t start = windowStart();
     EXPECT_FALSE(link.transact("A00V"));
     EXPECT_EQ(link.lastReply(), kPrevious);
     EXPECT_GT(sinceStart(start), kReplyWindowMs);
     EXPECT_LE(sinceStart(start), kReplyWindowMs + 2);
-    EXPECT_EQ(pumps, static_cast<int>(sinceStart(start))); // once per empty read
+    switch (GetParam()) {
+    case Waiting::Asleep: // one sleep, from the first empty read to the window's end
+        EXPECT_EQ(wait.portWaitMs, std::vector<std::uint32_t>{kReplyWindowMs});
+        EXPECT_EQ(device.emptyReads(), 1);
+        break;
+    case Waiting::ByReads: // one pass over the events per empty read
+        EXPECT_EQ(wait.portWaits, static_cast<int>(sinceStart(start)));
+        EXPECT_EQ(wait.portWaitMs, std::vector<std::uint32_t>(wait.portWaitMs.size(), 0));
+        break;
+    case Waiting::NoWait:
+        EXPECT_EQ(wait.portWaits, 0);
+        break;
+    }
 }
 
-TEST_F(TransactTest, ReadsAStreamPastTheWindowToItsCr)
+TEST_P(TransactTest, WakesForEachByteOfASlowReply)
+{
+    // A frame whose bytes come 10 ms apart: the wait ends at each byte, and the frame is
+    // complete at the moment its CR comes.
+    const std::string reply = "\n0A\r";
+    const std::uint32_t start = windowStart();
+    for (std::size_t i = 0; i < reply.size(); ++i)
+        device.input(reply.substr(i, 1), start + 10 + 10 * static_cast<std::uint32_t>(i));
+    EXPECT_TRUE(link.transact("A00B"));
+    EXPECT_EQ(sinceStart(start), 40u);
+    if (GetParam() == Waiting::Asleep) {
+        EXPECT_LE(wait.portWaits, 8);
+    }
+}
+
+TEST_P(TransactTest, ReadsAStreamPastTheWindowToItsCr)
 {
     const std::string reply = replyFrame(std::string(80, 'D'));
     device.setByteTimeMs(2); // a slow line: the frame alone takes 168 ms
@@ -161,7 +234,7 @@ TEST_F(TransactTest, ReadsAStreamPastTheWindowToItsCr)
     EXPECT_GT(sinceStart(start), kReplyWindowMs + 100);
 }
 
-TEST_F(TransactTest, CutsOffAStreamThatNeverEnds)
+TEST_P(TransactTest, CutsOffAStreamThatNeverEnds)
 {
     device.setByteTimeMs(1);
     device.inputIn(std::string(100000, 'X'), kFramePacingMs);
@@ -170,7 +243,7 @@ TEST_F(TransactTest, CutsOffAStreamThatNeverEnds)
     EXPECT_TRUE(link.lastReply().empty());
 }
 
-TEST_F(TransactTest, WrapsTheBufferAt1024Bytes)
+TEST_P(TransactTest, WrapsTheBufferAt1024Bytes)
 {
     // After 1024 stray bytes an LF lands at position 0 again and starts a frame; the
     // stale bytes behind it must not leak into LastReply.
@@ -186,28 +259,26 @@ TEST_F(TransactTest, WrapsTheBufferAt1024Bytes)
     EXPECT_EQ(link.replyLength(), 0);
 }
 
-TEST(TransactClockWrap, EndsTheWaitAfterTheWindow)
+TEST_P(TransactTest, EndsTheWaitAfterTheWindowAcrossTheClockWrap)
 {
     const std::uint32_t starts[] = {0xFFFFFFFFu - 20, 0xFFFFFFFFu - 130, 0xFFFFFFFFu - 8,
                                     0x7FFFFFFFu - 20, 0x7FFFFFFFu - 130, 0xFFFFFFFFu};
     for (auto t0 : starts) {
         SCOPED_TRACE(t0);
-        FakeClock clock(t0);
-        FakeDevice device(clock);
-        ReaderLink link(device, clock);
-        ASSERT_TRUE(link.openPort(1, "9600,n,8,1"));
+        Line wrapLine(GetParam(), t0);
+        ASSERT_TRUE(wrapLine.link.openPort(1, "9600,n,8,1"));
 
         const std::uint32_t start = t0 + kFramePacingMs;
-        EXPECT_FALSE(link.transact("A00B"));
-        EXPECT_GT(clock.nowMs() - start, kReplyWindowMs);
-        EXPECT_LE(clock.nowMs() - start, kReplyWindowMs + 2);
+        EXPECT_FALSE(wrapLine.link.transact("A00B"));
+        EXPECT_GT(wrapLine.clock.nowMs() - start, kReplyWindowMs);
+        EXPECT_LE(wrapLine.clock.nowMs() - start, kReplyWindowMs + 2);
 
-        device.input("\n0A\r", clock.nowMs() + kFramePacingMs + 110);
-        EXPECT_TRUE(link.transact("A00B"));
+        wrapLine.device.input("\n0A\r", wrapLine.clock.nowMs() + kFramePacingMs + 110);
+        EXPECT_TRUE(wrapLine.link.transact("A00B"));
     }
 }
 
-TEST_F(TransactTest, NextTransactionTakesALateReply)
+TEST_P(TransactTest, NextTransactionTakesALateReply)
 {
     const std::string late = replyFrame("x05x12345678");
     device.input(late, windowStart() + 200);
@@ -220,17 +291,17 @@ TEST_F(TransactTest, NextTransactionTakesALateReply)
     EXPECT_EQ(device.emptyReads(), emptyBefore); // it was waiting, complete at once
 }
 
-TEST_F(TransactTest, FailsAtOnceOnHangUp)
+TEST_P(TransactTest, FailsAtOnceOnHangUp)
 {
     const std::uint32_t start = windowStart();
     device.input("\n0", start + 5);
     device.hangUpAt(start + 10);
     EXPECT_FALSE(link.transact("A00B"));
     EXPECT_LE(sinceStart(start), 11u);
-    EXPECT_LE(pumps, 11);
+    EXPECT_LE(wait.portWaits, GetParam() == Waiting::Asleep ? 3 : 11);
 }
 
-TEST_F(TransactTest, RefusesWhatCannotBeFramed)
+TEST_P(TransactTest, RefusesWhatCannotBeFramed)
 {
     const struct {
         const char *name;
@@ -253,19 +324,19 @@ TEST_F(TransactTest, RefusesWhatCannotBeFramed)
     EXPECT_EQ(device.writes().size(), writes);
 }
 
-TEST_F(TransactTest, RefusesATransactionFromItsOwnEventPump)
+TEST_P(TransactTest, RefusesATransactionFromItsOwnEventHandling)
 {
-    bool nestedResult = true;
+    bool nestedResult = false;
     bool nestedTried = false;
-    link.setPumpEvents([&] {
+    wait.onPortWait = [&] {
         if (!nestedTried) {
             nestedTried = true;
             nestedResult = link.transact("A00V");
         }
-    });
+    };
     device.inputIn("\n0A\r", kFramePacingMs + 5);
     EXPECT_TRUE(link.transact("A00B"));
-    EXPECT_TRUE(nestedTried);
+    EXPECT_EQ(nestedTried, GetParam() != Waiting::NoWait); // no events without a wait
     EXPECT_FALSE(nestedResult);
     EXPECT_EQ(device.written(), commandFrame("A00B")); // the nested one sent nothing
     EXPECT_EQ(link.lastReply(), "\n0A\r");
@@ -281,7 +352,7 @@ void collect(const kt::log::Category &category, kt::log::Level, std::string_view
 }
 } // namespace
 
-TEST_F(TransactTest, TracesFramesInHexWhenDebugIsOn)
+TEST_P(TransactTest, TracesFramesInHexWhenDebugIsOn)
 {
     kt::log::setDebugEnabled(lcLink, true);
     g_messages.clear();

@@ -1,5 +1,6 @@
 // The POSIX serial layer against a real pseudo-terminal: the test holds the master end (the
 // "reader") and a descriptor of its own on the slave, as the simulator does.
+#include "link/posix/poll_wait.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "temp_dir.h"
@@ -7,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -31,6 +33,25 @@ int openDescriptors()
         ++count;
     return count;
 }
+
+// The plain wait on the port's descriptor, counted; onWait runs as each wait begins.
+class CountingWait final : public EventWait
+{
+public:
+    void waitFor(std::uint32_t ms, std::optional<int> readable) override
+    {
+        ++waits;
+        if (onWait)
+            onWait();
+        m_poll.waitFor(ms, readable);
+    }
+
+    int waits = 0;
+    std::function<void()> onWait;
+
+private:
+    PollWait m_poll;
+};
 
 class PtyTest : public testing::Test
 {
@@ -257,17 +278,34 @@ TEST_F(PtyTest, OpensWithUnparseableSettingsAndKeepsTheLine)
 TEST_F(PtyTest, HangUpFailsTheReadAndTheTransaction)
 {
     PosixSerialDevice device(folders());
-    int pumps = 0;
-    ReaderLink link(device, systemClock(), [&] { ++pumps; });
+    CountingWait wait;
+    ReaderLink link(device, systemClock(), &wait);
     ASSERT_TRUE(link.openPort(kPort, "19200,e,8,1"));
     closeMaster();
 
     std::uint8_t byte = 0;
     EXPECT_EQ(device.readByte(byte), ReadResult::Failed);
     EXPECT_FALSE(link.transact("A00B"));
-    EXPECT_EQ(pumps, 0); // it ended at the first read, without waiting out the window
+    EXPECT_EQ(wait.waits, 0); // it ended at the first read, without waiting out the window
     link.closePort();
     EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(PtyTest, AReplyEndsTheWaitForIt)
+{
+    PosixSerialDevice device(folders());
+    CountingWait wait;
+    ReaderLink link(device, systemClock(), &wait);
+    ASSERT_TRUE(link.openPort(kPort, "19200,e,8,1"));
+    // The reply comes while the link sleeps: only the port's descriptor can wake it before
+    // the window has closed, and a wait that sleeps the window out reads nothing after it.
+    wait.onWait = [&] {
+        wait.onWait = {};
+        reply("\n0A\r");
+    };
+    EXPECT_TRUE(link.transact("A00B"));
+    EXPECT_EQ(wait.waits, 1);
+    link.closePort();
 }
 
 TEST_F(PtyTest, FailedOpensLeaveNothingBehind)

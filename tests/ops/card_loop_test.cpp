@@ -115,14 +115,12 @@ TEST(CardLoop, FailedPollEndsTheLoopAndRestoresTheWindow)
         expected.push_back(std::string("caption ") + kCaption);
         EXPECT_EQ(r.view.withoutWaiting(), expected);
 
-        // 80 waiting passes, each an event pass then 1 ms, before the first poll.
+        // One 80 ms pause with the window's events handled, right before the poll.
         const auto poll = std::find(r.view.events.begin(), r.view.events.end(), "send 3 A00F");
-        std::vector<std::string> waiting;
-        for (int i = 0; i < 80; ++i) {
-            waiting.push_back("pump");
-            waiting.push_back("sleep 1");
-        }
-        EXPECT_EQ(std::vector<std::string>(poll - 160, poll), waiting);
+        ASSERT_NE(poll, r.view.events.begin());
+        EXPECT_EQ(*(poll - 1), "wait 80");
+        EXPECT_EQ(r.view.count("wait 80"), 1);
+        EXPECT_EQ(r.wait.pauses, 1);
         EXPECT_EQ(r.state.cardLoop, ops::CardLoop::Idle);
         EXPECT_TRUE(r.state.readerFound);
         EXPECT_EQ(r.results.back().outcome, ops::Outcome::ReaderFailed);
@@ -134,25 +132,25 @@ TEST(CardLoop, StopClickEndsTheLoopAfterThePassInProgress)
 {
     struct Case {
         const char *name;
-        int clickAtPump;  // 0: no click at a pump
+        int clickAtPause; // 0: no click during a pause between polls
         int clickAtPoll;  // 0: no click during a poll's wait
         bool pollsAnswer; // every poll gets a card, or none does after the first
         int expectedPolls;
     };
     const Case cases[] = {
-        {"click during the first waiting passes", 40, 0, true, 1},
-        {"click at the first pass of the second poll", 81, 0, true, 2},
+        {"click during the first pause", 1, 0, true, 1},
+        {"click during the pause before the second poll", 2, 0, true, 2},
         {"click during the first poll's wait", 0, 1, true, 1},
         {"click during the third poll's wait", 0, 3, true, 3},
-        {"poll after the click fails", 100, 0, false, 2},
+        {"poll after the click fails", 2, 0, false, 2},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         CardRig r;
         r.polls = {Answer::reply(cardBody("00BC614E"))};
         r.then = c.pollsAnswer ? Answer::reply(cardBody("00BC614E")) : Answer::silence();
-        if (c.clickAtPump)
-            r.view.atPump(c.clickAtPump, [&] { r.click(); });
+        if (c.clickAtPause)
+            r.wait.atPause(c.clickAtPause, [&] { r.click(); });
         r.onPoll = [&](int n) {
             if (n == c.clickAtPoll)
                 r.click();
@@ -178,8 +176,8 @@ TEST(CardLoop, ClickWhileAStopIsPendingLeavesTheLoopItsPort)
 {
     CardRig r;
     r.then = Answer::reply(cardBody("00000001"));
-    r.view.atPump(10, [&] { r.click(); }); // stop
-    r.view.atPump(20, [&] { r.click(); }); // pending stop: ignored
+    r.wait.atPause(1, [&] { r.click(); }); // stop
+    r.wait.atPause(1, [&] { r.click(); }); // pending stop: ignored
     r.onPoll = [&](int) { r.click(); };    // still pending at the poll
     r.click();
 
@@ -198,7 +196,7 @@ TEST(CardLoop, ClickWhileAStopIsPendingLeavesTheLoopItsPort)
 
     // Once the loop has ended, a click starts a new one.
     r.onPoll = {};
-    r.view.atPump(r.view.pumps + 5, [&] { r.click(); });
+    r.wait.atPause(r.wait.pauses + 1, [&] { r.click(); });
     r.click();
     EXPECT_EQ(r.view.starting("open ").size(), 2u);
     EXPECT_EQ(r.pollCount, 2);
@@ -226,7 +224,7 @@ TEST(CardLoop, PortThatDoesNotOpen)
 
     // The next click tries again.
     r.bank.setBusy(3, false);
-    r.view.atPump(1, [&] { r.click(); });
+    r.wait.atPause(1, [&] { r.click(); });
     r.click();
     EXPECT_EQ(r.pollCount, 1);
 }

@@ -177,9 +177,9 @@ TEST(Discovery, PreparesThenReadsTheInfoInItsOrder)
     EXPECT_EQ(std::vector<std::string>(r.view.events.begin(), r.view.events.begin() + 12), start);
     EXPECT_TRUE(r.view.inOrder(
         {"close 3", "select BaudRate 5", "text Serial S/N : 12345678", "text ID 05", "id 5",
-         "open 3 19200,e,8,1", "sleep 100", "send 3 A00V", "sleep 100",
-         "text Version VER : 03.20-01", "send 3 A00A", "select Mode 0", "select Wiegand 0",
-         "select RS485 1", "text Msg Get Reader Info Ok. (COM : #3)", "close 3", "busy off"}))
+         "open 3 19200,e,8,1", "wait 100", "send 3 A00V", "wait 100", "text Version VER : 03.20-01",
+         "send 3 A00A", "select Mode 0", "select Wiegand 0", "select RS485 1",
+         "text Msg Get Reader Info Ok. (COM : #3)", "close 3", "busy off"}))
         << r.view.dump();
     EXPECT_EQ(r.view.idPosition, 5);
     EXPECT_EQ(r.view.panels[Panel::ID], "05");

@@ -3,9 +3,10 @@
 #include "fake_clock.h"
 #include "fake_port_bank.h"
 #include "fake_view.h"
-#include "recording_store.h"
+#include "fake_wait.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
+#include "recording_store.h"
 #include "settings/app_settings.h"
 #include "text/text_ids.h"
 #include "text/text_table.h"
@@ -23,6 +24,11 @@ struct Rig {
     Rig()
     {
         text::setLanguageIndex(text::English);
+        wait.watchPort([this]() -> std::optional<std::uint32_t> {
+            if (bank.isReadable())
+                return clock.nowMs();
+            return std::nullopt;
+        });
         clock.recordSleepsInto(&view.events);
     }
     ~Rig()
@@ -48,7 +54,8 @@ struct Rig {
     FakeClock clock;
     FakeView view;
     FakePortBank bank{clock, &view.events};
-    link::ReaderLink link{bank, clock};
+    FakeWait wait{clock, &view.events};
+    link::ReaderLink link{bank, clock, &wait};
     RecordingStore store{view.events};
     settings::AppSettings settings{3, "19200,e,8,1", 5, "English"};
     ops::ReaderState state;

@@ -126,8 +126,8 @@ TEST(SetExchange, ParameterCommandsSendWhatTheControlsShow)
         EXPECT_EQ(r.view.withoutWaiting(),
                   (std::vector<std::string>{
                       "cursor Hourglass", "enable window false",
-                      std::string("text Msg ") + c.opening, "open 3 19200,e,8,1", "sleep 100",
-                      "send 3 A00B", "sleep 100", std::string("send 3 ") + c.command, "close 3",
+                      std::string("text Msg ") + c.opening, "open 3 19200,e,8,1", "wait 100",
+                      "send 3 A00B", "wait 100", std::string("send 3 ") + c.command, "close 3",
                       "lamp Comm Yellow", std::string("text Msg ") + c.ok, "beep 1000 300",
                       "enable window true", "cursor Default"}));
     }

@@ -55,6 +55,8 @@ public:
     void setByteTimeMs(std::uint32_t ms) { m_byteTimeMs = ms; }
     // The next opens fail (nothing is held afterwards).
     void setOpenSucceeds(bool succeeds) { m_openSucceeds = succeeds; }
+    // false: the port offers no descriptor to wait on, as on Windows.
+    void setHasDescriptor(bool has) { m_hasDescriptor = has; }
 
     // --- what happened ---
     const std::vector<Write> &writes() const { return m_writes; }
@@ -71,6 +73,14 @@ public:
     const std::string &lastLineSettings() const { return m_lastLineSettings; }
     int emptyReads() const { return m_emptyReads; }
     std::size_t pendingInput() const { return m_input.size(); }
+    // When a wait for input ends: the next byte or the hang-up, whichever is due first.
+    std::optional<std::uint32_t> readyAt() const
+    {
+        std::optional<std::uint32_t> at = m_hangUpAt;
+        if (!m_input.empty() && (!at || static_cast<std::int32_t>(m_input.front().atMs - *at) < 0))
+            at = m_input.front().atMs;
+        return at;
+    }
 
     // --- SerialDevice ---
     bool open(int portNumber, std::string_view lineSettings) override
@@ -89,6 +99,10 @@ public:
         m_open = false;
     }
     bool isOpen() const override { return m_open; }
+    std::optional<int> readableDescriptor() const override
+    {
+        return m_open && m_hasDescriptor ? std::optional(kDescriptor) : std::nullopt;
+    }
 
     bool write(std::span<const std::uint8_t> bytes) override
     {
@@ -125,6 +139,8 @@ public:
         return link::ReadResult::Empty;
     }
 
+    static constexpr int kDescriptor = 1000; // stands for the port in FakeWait's calls
+
 private:
     struct Pending {
         std::uint32_t atMs;
@@ -143,6 +159,7 @@ private:
     std::optional<std::uint32_t> m_hangUpAt;
     std::uint32_t m_byteTimeMs = 0;
     bool m_openSucceeds = true;
+    bool m_hasDescriptor = true;
     bool m_open = false;
     std::vector<Write> m_writes;
     std::string m_frame;

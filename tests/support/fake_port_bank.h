@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,6 +122,12 @@ public:
         m_frame.clear();
     }
     bool isOpen() const override { return m_open != 0; }
+    std::optional<int> readableDescriptor() const override
+    {
+        return m_open != 0 ? std::optional(1000 + m_open) : std::nullopt;
+    }
+    // Input and hang-ups come with the frame that causes them: readable at once or never.
+    bool isReadable() const { return m_open != 0 && (m_hungUp || !m_input.empty()); }
     bool write(std::span<const std::uint8_t> bytes) override
     {
         m_clock.pacedWrite();

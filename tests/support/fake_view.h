@@ -1,14 +1,13 @@
 #pragma once
 
 // A recording stand-in for the window: every call becomes one event string, in order, and the
-// view keeps the state a test asks about. pumpEvents() runs the actions queued for it, which
-// is how a test clicks during an operation.
+// view keeps the state a test asks about. A test clicks during an operation through the
+// link's FakeWait, which records its pauses into the same list.
 
 #include "ops/reader_view.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -70,11 +69,7 @@ public:
     bool windowEnabled = true;
     bool busy = false;
     std::string caption = "Read Card (Change to RS485 Mode)";
-    int pumps = 0;
     std::vector<std::string> events;
-
-    // Runs action at the n-th call of pumpEvents() (1-based, nested calls counted too).
-    void atPump(int n, std::function<void()> action) { m_atPump.emplace(n, std::move(action)); }
 
     // --- queries over the events
     int count(std::string_view event) const
@@ -102,12 +97,13 @@ public:
         }
         return true;
     }
-    // The events without the waiting passes of the card loop.
+    // The events without event passes and the card loop's pauses between polls (FakeWait
+    // records those into the same list).
     std::vector<std::string> withoutWaiting() const
     {
         std::vector<std::string> kept;
         for (const std::string &e : events)
-            if (e != "pump" && e != "sleep 1")
+            if (e != "pump" && e != "wait 80")
                 kept.push_back(e);
         return kept;
     }
@@ -181,18 +177,9 @@ public:
     {
         record("beep " + std::to_string(frequencyHz) + " " + std::to_string(durationMs));
     }
-    void pumpEvents() override
-    {
-        record("pump");
-        const auto action = m_atPump.find(++pumps);
-        if (action != m_atPump.end())
-            action->second();
-    }
+    void pumpEvents() override { record("pump"); }
 
     void record(std::string event) { events.push_back(std::move(event)); }
-
-private:
-    std::map<int, std::function<void()>> m_atPump;
 };
 
 } // namespace kt::test

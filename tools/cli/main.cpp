@@ -1,6 +1,7 @@
 // kt4500ctl: the window's reader operations from the command line, for scripted set-up.
 
 #include "link/clock.h"
+#include "link/posix/poll_wait.h"
 #include "link/posix/port_names.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
@@ -104,7 +105,9 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
         return OpenFailure{port, device.lastError(), path.value_or(""), device.lastErrorText()};
     });
     kt::link::ReaderLink link(watch, kt::link::systemClock());
-    Runner::Io io{out, note, takeInterrupt, {}};
+    // poll() ends early on the signals that are noted above, so an interrupt is seen at once.
+    kt::link::PollWait wait;
+    Runner::Io io{out, note, takeInterrupt, {}, &wait};
     if (invocation.bell)
         io.bell = [] { std::fputs("\a", stderr); };
     Runner runner(link, watch, *store, loaded.settings, io);

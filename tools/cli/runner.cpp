@@ -89,12 +89,21 @@ int Runner::run(const Invocation &invocation)
         m_settings.lineSettingsText = std::string(
             text::kLineSettingsList[static_cast<std::size_t>(*invocation.lineSettingsIndex)]);
     }
-    // The link pumps while it waits for a reply, as the window handles its events then: that
-    // is where an interrupt or the end of --seconds is noticed.
-    m_link.setPumpEvents([this] { pump(); });
+    // The window handles its events while the link waits: that is where an interrupt or the
+    // end of --seconds is noticed.
+    m_link.setEventWait(&m_wait);
     const int status = invocation.command == Command::Scan ? runScan() : runWithReader();
-    m_link.setPumpEvents({});
+    m_link.setEventWait(nullptr);
     return status;
+}
+
+void Runner::PumpingWait::waitFor(std::uint32_t ms, std::optional<int> readable)
+{
+    if (m_runner.m_io.wait != nullptr)
+        m_runner.m_io.wait->waitFor(ms, readable);
+    else
+        m_runner.m_link.clock().sleepMs(ms);
+    m_runner.pump();
 }
 
 int Runner::runScan()

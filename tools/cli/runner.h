@@ -3,6 +3,7 @@
 // One run of a reader command: the window's operations from kt::ops on a TerminalView, their
 // outcome printed, and the exit status.
 
+#include "link/event_wait.h"
 #include "ops/operations.h"
 #include "options.h"
 #include "port_watch.h"
@@ -38,6 +39,8 @@ public:
         // true once for each interrupt (Ctrl-C, SIGTERM) that arrived since the last call.
         std::function<bool()> takeInterrupt;
         std::function<void()> bell; // where the window beeps; may be empty
+        // How the thread sleeps while the link waits; none: on the link's clock.
+        link::EventWait *wait = nullptr;
     };
 
     // link must run on watch. stored: the settings as loaded; the run works on a copy.
@@ -53,6 +56,21 @@ public:
 
 private:
     enum class Stage { Other, Cards };
+
+    // The link's wait during a run: Io's, then what the window would handle as its events
+    // (an interrupt, the end of --seconds).
+    class PumpingWait final : public link::EventWait
+    {
+    public:
+        explicit PumpingWait(Runner &runner)
+            : m_runner(runner)
+        {
+        }
+        void waitFor(std::uint32_t ms, std::optional<int> readable) override;
+
+    private:
+        Runner &m_runner;
+    };
 
     // saving: whether a scan may save where it found the reader.
     ops::Context context(bool saving = false);
@@ -83,6 +101,7 @@ private:
     ops::ReaderState m_state;
     TerminalView m_ownView;
     TerminalView &m_view;
+    PumpingWait m_wait{*this};
     Invocation m_invocation;
 
     Stage m_stage = Stage::Other;

@@ -349,6 +349,13 @@ ReadResult PosixSerialDevice::readByte(std::uint8_t &byte)
     return ReadResult::Empty;
 }
 
+std::optional<int> PosixSerialDevice::readableDescriptor() const
+{
+    if (!m_fd)
+        return std::nullopt;
+    return m_fd.get();
+}
+
 bool PosixSerialDevice::writeFailed(const std::string &why)
 {
     if (!m_writeFailureLogged)

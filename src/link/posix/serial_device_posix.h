@@ -37,6 +37,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return static_cast<bool>(m_fd); }
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult readByte(std::uint8_t &byte) override;
+    std::optional<int> readableDescriptor() const override;
 
     // The reason of the last failed open(); None after a successful one.
     PortError lastError() const { return m_lastError; }

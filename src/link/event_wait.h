@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace kt::link
+{
+
+// How the link's thread waits: asleep, with the front end's events (a click, a timer, a
+// signal) handled as they arrive. The window waits in its event loop; kt4500ctl and the tests
+// have plain ones.
+class EventWait
+{
+public:
+    virtual ~EventWait() = default;
+    // Returns once ms milliseconds have passed or, with a descriptor given, once it has input
+    // or has hung up, whichever comes first; it may return earlier, so a caller looks at the
+    // clock and the port again. 0 ms: the events already pending are handled, then it returns.
+    virtual void waitFor(std::uint32_t ms, std::optional<int> readable) = 0;
+};
+
+} // namespace kt::link
