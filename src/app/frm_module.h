@@ -33,8 +33,9 @@ class Beeper;
 class Lamp;
 } // namespace kt::app
 
-// The one window of the program. The controls carry the names the design gives them, also as
-// their objectName; the handlers keep the design's names and hand the reader work to kt::ops.
+// The one window of the program. Each control has a fixed name, also its objectName, and the
+// handlers are named after the controls (btnScanClick, ...); they hand the reader work to
+// kt::ops.
 class TfrmModule : public QWidget, public kt::ops::ReaderView
 {
     Q_OBJECT
@@ -129,7 +130,7 @@ private:
     bool m_waitCursor = false;
     bool m_isInputBlocked = false;
 
-    // Controls, named as the design names them. Owned by their Qt parents.
+    // Controls, under their fixed names. Owned by their Qt parents.
     QLabel *pnMsg = nullptr;
     kt::app::Lamp *shComm = nullptr;
     QLabel *pnSerial = nullptr;

@@ -2,6 +2,7 @@
 
 #include "settings/reg_format.h"
 #include "settings/settings_log.h"
+#include "text/text_table.h"
 
 #include <string_view>
 
@@ -78,10 +79,7 @@ LoadedSettings loadSettings(SettingsStore &store)
     }
 
     loaded.settings = s;
-    if (s.languageName == "ChineseGB")
-        loaded.languageIndex = 1;
-    else if (s.languageName == "ChineseBIG5")
-        loaded.languageIndex = 2;
+    loaded.languageIndex = text::languageIndexOf(s.languageName);
     return loaded;
 }
 

@@ -249,7 +249,7 @@ TEST_F(WindowSim, CardLoopShowsCardsUntilCancelled)
     EXPECT_EQ(text("pnMsg"), "Get Reader Info Ok. (COM : #3)") << "a user stop keeps the message";
     EXPECT_EQ(child<QPushButton>("btnReadCard")->text(), "Read Card (Change to RS485 Mode)");
     EXPECT_EQ(beeper.tones.back(), std::make_pair(1000, 300));
-    EXPECT_FALSE(frm->readerState().cardReading);
+    EXPECT_EQ(frm->readerState().cardLoop, kt::ops::CardLoop::Idle);
     EXPECT_TRUE(child<QPushButton>("btnScan")->isEnabled());
     EXPECT_TRUE(device->open(3, "19200,e,8,1")) << "the loop closed its port";
     device->close();
