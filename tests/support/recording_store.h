@@ -26,7 +26,8 @@ public:
     {
         return m_store ? m_store->load() : settings::KeyValues{};
     }
-    settings::SaveResult save(const std::vector<std::pair<std::string, settings::Value>> &values) override
+    settings::SaveResult
+    save(const std::vector<std::pair<std::string, settings::Value>> &values) override
     {
         m_events.push_back("save link");
         return m_store ? m_store->save(values) : settings::SaveResult::ok();
