@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds for 64-bit Windows everything that needs no Qt (the logic libraries, the Win32
-# serial port, registry, beeper and system menu, and their tests) and runs the tests under
-# Wine, with no display. The serial tests reach kt4500-sim, the Linux program, through the
+# serial port, registry, beeper and system menu, and their tests), checks that the window's
+# Windows sources compile against the Qt 6 headers, and runs the tests under Wine, with no
+# display. The serial tests reach kt4500-sim, the Linux program, through the
 # Wine prefix's COM5 and COM12 (dosdevices links to the simulator's pseudo-terminal; Wine
 # keeps COM1 to COM4 for the machine's own ports).
 # The build folder is the windows preset's, build/windows.
@@ -33,6 +34,23 @@ fi
 
 (cd "$root" && cmake --preset windows -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" >/dev/null \
     && cmake --build --preset windows)
+
+# No Qt for Windows is installed here, so the window is not built for Windows; its Windows
+# sources (every app/ source but the POSIX and ALSA bodies, and every Win32 body) are still
+# checked against Debian's Qt 6 headers: syntax and types, with warnings as errors. Nothing
+# is linked or run.
+qt=/usr/include/x86_64-linux-gnu/qt6
+echo "test-windows: checking the window's Windows sources against the Qt 6 headers"
+(
+    cd "$root"
+    { ls src/app/*.cpp | grep -v -e '_posix\.cpp$' -e '_alsa\.cpp$'
+      find src -path '*/win32/*.cpp' -o -name '*_win32.cpp'; } | sort -u
+) | xargs -P 2 -I SOURCE sh -c '
+    x86_64-w64-mingw32-g++-posix -std=c++20 -fsyntax-only -Wall -Wextra -Wpedantic -Werror \
+        -DQT_NO_FOREACH -DNOMINMAX -I"$1/src" -I"$1/src/app" -isystem "$2" \
+        -isystem "$2/QtCore" -isystem "$2/QtGui" -isystem "$2/QtWidgets" "$1/$3" \
+        || { echo "test-windows: $3 does not compile for Windows" >&2; exit 255; }
+' check "$root" "$qt" SOURCE
 
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all

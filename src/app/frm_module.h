@@ -4,7 +4,6 @@
 #include "ops/reader_view.h"
 #include "settings/app_settings.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -96,7 +95,11 @@ public slots:
     void BusyMode(bool on);
     void SaveLanguage();
 
+    // While an operation runs: no input reaches the window, yet every control keeps its look.
+    bool isInputBlocked() const { return m_isInputBlocked; }
+
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -125,7 +128,7 @@ private:
     bool m_shown = false;
     bool m_exitRequested = false;
     bool m_waitCursor = false;
-    QPointer<QWidget> m_focusBeforeDisable;
+    bool m_isInputBlocked = false;
 
     // Controls, under their fixed names. Owned by their Qt parents.
     QLabel *pnMsg = nullptr;

@@ -260,14 +260,14 @@ TEST(BusyMode, BlinksFromWhereThePreviousBusyPeriodStopped)
     for (const std::vector<QColor> &ticks : periods) {
         w.frm.busyMode(true);
         EXPECT_TRUE(busy->isActive());
-        EXPECT_FALSE(w.frm.isEnabled());
+        EXPECT_TRUE(w.frm.isInputBlocked());
         for (const QColor &expected : ticks) {
             w.frm.tmrBusyTimer();
             EXPECT_EQ(w.lamp("shComm"), expected);
         }
         w.frm.busyMode(false);
         EXPECT_FALSE(busy->isActive());
-        EXPECT_TRUE(w.frm.isEnabled());
+        EXPECT_FALSE(w.frm.isInputBlocked());
         EXPECT_EQ(w.lamp("shComm"), ticks.back()) << "the lamp keeps the last tick's colour";
     }
 }
