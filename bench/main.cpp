@@ -125,6 +125,12 @@ std::optional<Options> parse(int argc, char **argv)
 
 int main(int argc, char *argv[])
 {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            std::fputs(kUsage.data(), stdout);
+            return 0;
+        }
+    }
     const std::optional<Options> options = parse(argc, argv);
     if (!options) {
         std::fputs(kUsage.data(), stderr);

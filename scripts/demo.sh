@@ -64,6 +64,8 @@ demo: simulated reader on COM3 (S/N 12345678, ID 01, 19200,e,8,1). Click "Scan R
 demo: present a card (start "Read Card" first) and take it away again:
     echo "card 00BC614E" > $tmp/sim.in
     echo "nocard" > $tmp/sim.in
+demo: kt4500ctl on the same reader, from a second terminal (built by make build or release):
+    KT4500_PORT_DIR=$tmp/ports KT4500_SETTINGS=$tmp/ReaderConfig.reg build/release/kt4500ctl scan
 demo: other commands (faults, state): $build/kt4500-sim --help
 demo: simulator log: $tmp/sim.log    its answers: $tmp/sim.out
 demo: everything in $tmp goes when the window closes.

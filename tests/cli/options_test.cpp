@@ -125,6 +125,9 @@ TEST(ParseArguments, EveryCommandHasItsHelp)
         }
     }
     EXPECT_EQ(parse({"set-mode", "-h", "--output", "bogus"}).kind, Kind::Help);
+    const ParseResult helpOfHelp = parse({"help", "help"});
+    ASSERT_EQ(helpOfHelp.kind, Kind::Help);
+    EXPECT_EQ(helpOfHelp.text, parse({"--help"}).text);
 }
 
 } // namespace

@@ -360,7 +360,8 @@ ParseResult parseArguments(std::span<const std::string_view> args)
             result.kind = ParseResult::Kind::Help;
             if (positionals.size() > 2)
                 return usage("help takes at most one command");
-            if (positionals.size() == 2) {
+            // "help help" asks for the help text itself, which says what help does.
+            if (positionals.size() == 2 && positionals[1] != "help") {
                 command = findCommand(positionals[1]);
                 if (!command)
                     return usage("unknown command \"" + std::string(positionals[1]) + "\"");
@@ -460,8 +461,8 @@ Commands:
 
 Lists the ports COM1 to COM16 (and higher numbers pinned in the port folder), each with its
 device and whether it is present, busy (held by another program), not permitted (the user
-is not in the dialout group) or absent. Each port is opened and closed again, as a scan
-does. With --port, only that port.
+is not in the dialout group), unusable (the entry is not a terminal) or absent. Each port
+is opened and closed again, as a scan does. With --port, only that port.
 )";
         break;
     case Command::Scan:

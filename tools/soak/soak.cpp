@@ -217,10 +217,17 @@ int soak(const Options &options)
 
 int main(int argc, char **argv)
 {
+    constexpr const char *kUsage =
+        "usage: kt4500-soak [--transactions N] [--percent P] [--seed N] [--sim PATH]\n";
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     const auto options = parseOptions(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: kt4500-soak [--transactions N] [--percent P] [--seed N] "
-                             "[--sim PATH]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     try {
