@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kt::link {
@@ -11,6 +12,30 @@ enum class ReadResult {
     Byte,   // one byte was read
     Empty,  // nothing arrived within about 1 ms
     Failed, // hang-up or I/O error: the port is unusable until it is closed
+};
+
+// Why the last open() failed.
+enum class PortError {
+    None,
+    NoSuchDevice,
+    PermissionDenied,
+    Busy,         // another process holds the port
+    NotATerminal, // the name leads to something that is not a serial port
+    AlreadyOpen,  // this device already holds a port
+    Other,
+};
+
+// What an open() that failed found, kept until the next open().
+struct OpenError {
+    PortError kind = PortError::None;
+    int port = 0;
+    std::string device;     // the device path; empty when the number names none
+    int holderPid = 0;      // Busy: the process that holds the port, 0 when not known
+    std::string holderName; // Busy: that process's program name, empty when not known
+    std::string reason;     // what went wrong, in the serial layer's words
+
+    // The log line: "COM3 (/dev/ttyUSB0): " or "COM3: " and the reason.
+    std::string text() const;
 };
 
 // One serial port at a time, opened by its number ("COM" + number). One body per OS.
@@ -30,6 +55,18 @@ public:
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
     // Returns at once with a waiting byte, or after about 1 ms with none.
     virtual ReadResult readByte(std::uint8_t &byte) = 0;
+
+    // Why the last open() failed; kind None after one that succeeded.
+    const OpenError &openError() const { return m_openError; }
+
+protected:
+    // Keeps the reason, logs its text as a warning and returns false, for open() to return.
+    bool failOpen(OpenError error);
+    void setOpenError(OpenError error) { m_openError = std::move(error); }
+    void clearOpenError() { m_openError = {}; }
+
+private:
+    OpenError m_openError;
 };
 
 // The serial ports of this OS (termios on POSIX, the Win32 comm API on Windows).

@@ -233,7 +233,7 @@ TEST_F(CtlSim, AnInterruptStopsReadCardsAsTheCancelButtonDoes)
         EXPECT_EQ(occurrences(sim.log(), kPollFrame) - pollsBefore, static_cast<int>(lines.size()));
     }
     kt::link::PosixSerialDevice after = device();
-    EXPECT_TRUE(after.open(3, "19200,e,8,1")) << "the port was left: " << after.lastErrorText();
+    EXPECT_TRUE(after.open(3, "19200,e,8,1")) << "the port was left: " << after.openError().text();
 }
 
 TEST_F(CtlSim, ReadCardsEndsByItselfWhenTimeIsUpOrTheReaderGoes)

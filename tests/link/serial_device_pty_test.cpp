@@ -126,7 +126,7 @@ TEST_F(PtyTest, HoldsThePortAgainstASecondOpener)
 
     PosixSerialDevice second(folders());
     EXPECT_FALSE(second.open(kPort, "9600,n,8,1"));
-    EXPECT_EQ(second.lastError(), PortError::Busy);
+    EXPECT_EQ(second.openError().kind, PortError::Busy);
     EXPECT_FALSE(second.isOpen());
     EXPECT_FALSE(first.open(kPort, "19200,e,8,1")); // a nested open leaves the port alone
 
@@ -135,7 +135,7 @@ TEST_F(PtyTest, HoldsThePortAgainstASecondOpener)
     if (child == 0) {
         PosixSerialDevice other(folders());
         const bool refused = !other.open(kPort, "9600,n,8,1");
-        ::_exit(refused && other.lastError() == PortError::Busy ? 0 : 1);
+        ::_exit(refused && other.openError().kind == PortError::Busy ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -169,7 +169,7 @@ TEST_F(PtyTest, RespectsEachWayAnotherProgramHoldsThePort)
         ASSERT_TRUE(h.hold(other));
         PosixSerialDevice device(folders());
         EXPECT_FALSE(device.open(kPort, "9600,n,8,1"));
-        EXPECT_EQ(device.lastError(), PortError::Busy);
+        EXPECT_EQ(device.openError().kind, PortError::Busy);
         ::ioctl(other, TIOCNXCL);
         ::close(other);
         EXPECT_TRUE(device.open(kPort, "9600,n,8,1"));
@@ -205,9 +205,8 @@ TEST_F(PtyTest, JudgesAnExistingLockFileByItsProcess)
             EXPECT_EQ(pid, ::getpid());
             device.close();
         } else {
-            EXPECT_EQ(device.lastError(), PortError::Busy);
-            EXPECT_NE(device.lastErrorText().find(std::to_string(::getppid())), std::string::npos)
-                << device.lastErrorText();
+            EXPECT_EQ(device.openError().kind, PortError::Busy);
+            EXPECT_EQ(device.openError().holderPid, ::getppid()) << device.openError().text();
         }
         std::filesystem::remove(lockFile());
     }
@@ -285,7 +284,7 @@ TEST_F(PtyTest, FailedOpensLeaveNothingBehind)
     } cases[] = {
         {7, PortError::NoSuchDevice}, // no entry
         {8, PortError::NoSuchDevice}, // entry, no device
-        {9, PortError::Other},        // not a terminal
+        {9, PortError::NotATerminal}, // not a terminal
         {kPort, PortError::Busy},
     };
     for (int round = 0; round < 3; ++round) {
@@ -293,7 +292,7 @@ TEST_F(PtyTest, FailedOpensLeaveNothingBehind)
             SCOPED_TRACE(c.port);
             PosixSerialDevice device(folders());
             EXPECT_FALSE(device.open(c.port, "9600,n,8,1"));
-            EXPECT_EQ(device.lastError(), c.error);
+            EXPECT_EQ(device.openError().kind, c.error);
             EXPECT_FALSE(device.isOpen());
             device.close(); // must not touch anything
         }

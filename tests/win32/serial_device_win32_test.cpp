@@ -333,21 +333,29 @@ TEST_F(WinSerialDeviceTest, AFailedOpenLeavesNothingBehind)
         const char *what;
         void (*arrange)();
         Calls calls;
+        PortError kind;
     } cases[] = {
-        {"no such port", [] { g_port.createError = ERROR_FILE_NOT_FOUND; }, {"CreateFileA"}},
+        {"no such port",
+         [] { g_port.createError = ERROR_FILE_NOT_FOUND; },
+         {"CreateFileA"},
+         PortError::NoSuchDevice},
         {"held by another program",
          [] { g_port.createError = ERROR_ACCESS_DENIED; },
-         {"CreateFileA"}},
+         {"CreateFileA"},
+         PortError::Busy},
         {"sharing violation",
          [] { g_port.createError = ERROR_SHARING_VIOLATION; },
-         {"CreateFileA"}},
+         {"CreateFileA"},
+         PortError::Busy},
         {"not a serial port",
          [] { g_port.getTimeoutsFails = true; },
-         {"CreateFileA", "GetCommTimeouts", "CloseHandle"}},
+         {"CreateFileA", "GetCommTimeouts", "CloseHandle"},
+         PortError::NotATerminal},
         // Reads would then wait for a byte for ever.
         {"time-outs refused",
          [] { g_port.setTimeoutsFails = true; },
-         {"CreateFileA", "GetCommTimeouts", "SetCommTimeouts", "CloseHandle"}},
+         {"CreateFileA", "GetCommTimeouts", "SetCommTimeouts", "CloseHandle"},
+         PortError::Other},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -360,6 +368,9 @@ TEST_F(WinSerialDeviceTest, AFailedOpenLeavesNothingBehind)
         EXPECT_EQ(g_port.calls, c.calls);
         EXPECT_TRUE(sameTimeouts(g_port.timeouts, before));
         EXPECT_FALSE(g_warnings.empty()) << "the log says why";
+        EXPECT_EQ(device.openError().kind, c.kind);
+        EXPECT_EQ(device.openError().port, 12);
+        EXPECT_EQ(g_warnings.back(), device.openError().text());
 
         g_port.calls.clear();
         device.close();
@@ -375,6 +386,7 @@ TEST_F(WinSerialDeviceTest, ASecondOpenLeavesTheOpenPortUntouched)
     ASSERT_TRUE(device.open(3, "19200,e,8,1"));
     g_port.calls.clear();
     EXPECT_FALSE(device.open(4, "9600,n,8,1"));
+    EXPECT_EQ(device.openError().kind, PortError::AlreadyOpen);
     EXPECT_TRUE(g_port.calls.empty());
     EXPECT_TRUE(device.isOpen());
     EXPECT_EQ(g_port.dcb.BaudRate, 19200u);

@@ -1,7 +1,6 @@
 // kt4500ctl: the window's reader operations from the command line, for scripted set-up.
 
 #include "link/clock.h"
-#include "link/posix/port_names.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "log/log.h"
@@ -98,10 +97,7 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
 
     const kt::link::PosixSerialDevice::Folders folders = systemFolders();
     kt::link::PosixSerialDevice device(folders);
-    PortWatch watch(device, [&](int port) {
-        const auto path = kt::link::portDevicePath(port, folders.portDir, folders.etcPortsDir);
-        return OpenFailure{port, device.lastError(), path.value_or(""), device.lastErrorText()};
-    });
+    PortWatch watch(device);
     kt::link::ReaderLink link(watch, kt::link::systemClock());
     Runner::Io io{out, note, takeInterrupt, {}};
     if (invocation.bell)

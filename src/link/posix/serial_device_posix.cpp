@@ -143,29 +143,24 @@ PosixSerialDevice::~PosixSerialDevice()
     close();
 }
 
-bool PosixSerialDevice::fail(PortError error, std::string text)
-{
-    m_lastError = error;
-    m_lastErrorText = std::move(text);
-    KT_WARNING(lcLink, "%s", m_lastErrorText.c_str());
-    return false;
-}
-
 bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
 {
     const std::string port = "COM" + std::to_string(portNumber);
     // A second open must not disturb the one that runs (a card loop holds the port).
     if (m_fd)
-        return fail(PortError::Other, port + ": not opened, a port is already open");
+        return failOpen({PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
 
     const auto path = portDevicePath(portNumber, m_folders.portDir, m_folders.etcPortsDir);
     if (!path) {
-        std::string text = port + ": no such port";
+        std::string reason = "no such port";
         if (!m_folders.portDir.empty())
-            text += " (no entry in KT4500_PORT_DIR " + m_folders.portDir + ")";
-        return fail(PortError::NoSuchDevice, text);
+            reason += " (no entry in KT4500_PORT_DIR " + m_folders.portDir + ")";
+        return failOpen({PortError::NoSuchDevice, portNumber, {}, 0, {}, reason});
     }
     const std::string where = port + " (" + *path + ")";
+    const auto fail = [&](PortError kind, std::string reason, int holder = 0) {
+        return failOpen({kind, portNumber, *path, holder, {}, std::move(reason)});
+    };
 
     UniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
@@ -175,40 +170,39 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
         case ENXIO:
         case ENODEV:
         case ENOTDIR:
-            return fail(PortError::NoSuchDevice, where + ": no such device");
+            return fail(PortError::NoSuchDevice, "no such device");
         case EACCES:
         case EPERM:
             return fail(PortError::PermissionDenied,
-                        where
-                            + ": permission denied; the user must be in the dialout group"
-                              " (a new group membership needs a new login)");
+                        "permission denied; the user must be in the dialout group"
+                        " (a new group membership needs a new login)");
         case EBUSY:
-            return fail(PortError::Busy, where + ": busy, another program holds it exclusively");
+            return fail(PortError::Busy, "busy, another program holds it exclusively");
         default:
-            return fail(PortError::Other, where + ": " + errnoText(error));
+            return fail(PortError::Other, errnoText(error));
         }
     }
     if (!::isatty(fd.get()))
-        return fail(PortError::Other, where + ": not a serial port");
+        return fail(PortError::NotATerminal, "not a serial port");
 
     // Root bypasses TIOCEXCL, so flock() is what refuses a second opener, root included.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK)
-            return fail(PortError::Busy, where + ": busy, another program holds it (flock)");
+            return fail(PortError::Busy, "busy, another program holds it (flock)");
         KT_DEBUG(lcLink, "%s: flock: %s", where.c_str(), errnoText(error).c_str());
     }
     int exclusive = 0;
     if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        return fail(PortError::Busy, where + ": busy, another program holds it exclusively");
+        return fail(PortError::Busy, "busy, another program holds it exclusively");
 
     std::string lockPath = m_folders.lockDir + "/" + uucpLockName(canonicalPath(*path));
     const LockResult lock = takeLockFile(lockPath);
     if (lock.outcome == LockOutcome::Busy) {
-        std::string text = where + ": busy, locked";
+        std::string reason = "busy, locked";
         if (lock.holder > 0)
-            text += " by process " + std::to_string(lock.holder);
-        return fail(PortError::Busy, text + " (" + lockPath + ")");
+            reason += " by process " + std::to_string(lock.holder);
+        return fail(PortError::Busy, reason + " (" + lockPath + ")", lock.holder);
     }
     if (lock.outcome == LockOutcome::Skipped)
         lockPath.clear();
@@ -243,8 +237,7 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     m_lockFilePath = std::move(lockPath);
     m_readFailureLogged = false;
     m_writeFailureLogged = false;
-    m_lastError = PortError::None;
-    m_lastErrorText.clear();
+    clearOpenError();
     KT_DEBUG(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
              static_cast<int>(lineSettings.size()), lineSettings.data());
     return true;
