@@ -44,7 +44,8 @@ class SerialDevice
 public:
     virtual ~SerialDevice() = default;
 
-    // Opens the port exclusively and applies the line-settings text over its current settings.
+    // Opens the port exclusively, applies the line-settings text over its current settings and
+    // drops whatever waited in its input.
     // A text that cannot be parsed leaves the line as it was and still opens. false: nothing
     // is held afterwards; a port that is already open stays open and untouched.
     [[nodiscard]] virtual bool open(int portNumber, std::string_view lineSettings) = 0;
@@ -55,9 +56,11 @@ public:
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
     // Returns at once with a waiting byte, or after about 1 ms with none.
     virtual ReadResult readByte(std::uint8_t &byte) = 0;
+    // Drops every byte that has arrived and not been read yet. No-op when closed.
+    virtual void discardInput() = 0;
 
     // Why the last open() failed; kind None after one that succeeded.
-    const OpenError &openError() const { return m_openError; }
+    virtual const OpenError &openError() const { return m_openError; }
 
 protected:
     // Keeps the reason, logs its text as a warning and returns false, for open() to return.

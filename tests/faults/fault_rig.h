@@ -52,6 +52,8 @@ public:
         return m_device.write(bytes);
     }
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
+    void discardInput() override { m_device.discardInput(); }
+    const link::OpenError &openError() const override { return m_device.openError(); }
 
 private:
     link::SerialDevice &m_device;

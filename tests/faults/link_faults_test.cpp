@@ -230,6 +230,30 @@ TEST(LinkFaults, HangUpDuringTheCardLoopEndsItAsReaderNotFound)
     EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
 }
 
+TEST(LinkFaults, ALateReaderNeverHasItsRepliesTakenForTheNextCommands)
+{
+    // A slow RS-485 converter: every reply comes after the 120 ms window has closed.
+    for (const int delay : {121, 180, 235, 300, 400}) {
+        SCOPED_TRACE(delay);
+        Machine m({"--id", "7"});
+        ASSERT_TRUE(m.sim.isRunning());
+        ASSERT_EQ(m.sim.command("delay " + std::to_string(delay)),
+                  "ok delay " + std::to_string(delay));
+        m.state.readerFound = true;
+        m.view.panels[kt::ops::Panel::ID] = "42";
+        auto ctx = m.context();
+        kt::ops::setReaderId(ctx);
+        // An acknowledgement that comes too late makes a set that was taken fail; that is
+        // no harm. A success the reader did not take is.
+        if (m.outcome() == success("Set Reader ID Ok")) {
+            EXPECT_TRUE(m.sim.command("state").starts_with("id 42 ")) << m.sim.log();
+        }
+        EXPECT_EQ(m.sim.log().find("serial number does not match"), std::string::npos)
+            << m.sim.log();
+        EXPECT_FALSE(m.device.isOpen());
+    }
+}
+
 TEST(LinkFaults, PortHeldByAnotherProgramIsReportedAndFreedLater)
 {
     const struct {

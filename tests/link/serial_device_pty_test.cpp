@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kt::link;
@@ -82,6 +83,15 @@ protected:
         ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
                   static_cast<ssize_t>(bytes.size()));
     }
+    // As the reader does: hears a frame of `length` bytes into `heard`, then answers it with
+    // `bytes`, on a thread of its own while the link waits.
+    std::thread answerFrame(std::size_t length, std::string bytes, std::string &heard)
+    {
+        return std::thread([this, length, bytes = std::move(bytes), &heard] {
+            heard = readLine(length);
+            [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
+        });
+    }
     termios slaveTermios() const
     {
         termios t{};
@@ -97,21 +107,30 @@ protected:
 };
 } // namespace
 
-TEST_F(PtyTest, PutsTheExactFrameOnTheLineAndReadsTheReply)
+TEST_F(PtyTest, PutsTheExactFrameOnTheLineAndTakesOnlyTheReplyThatFollowsIt)
 {
+    // A whole, valid frame that waited in the input before the open, and one that came in
+    // between two commands (a reply that came too late): neither answers the next command.
+    termios raw = slaveTermios();
+    ::cfmakeraw(&raw); // no echo of the early frame back to the reader's end
+    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &raw), 0);
+    reply("\n0A\r");
     PosixSerialDevice device(folders());
     ReaderLink link(device, systemClock());
     ASSERT_TRUE(link.openPort(kPort, "19200,e,8,1"));
-
-    // Waiting before the command and never flushed: it is this transaction's reply. Its CR
-    // also proves the line is raw (no CR to LF translation).
-    reply("\n0A\r");
-    EXPECT_TRUE(link.transact("A00B"));
-    EXPECT_EQ(link.lastReply(), "\n0A\r");
-    EXPECT_EQ(readLine(8), std::string("\x09\x41\x30\x30\x42\x30\x41\x0D"));
-
-    EXPECT_FALSE(link.transact("A00V")); // no reply: a time-out
+    EXPECT_FALSE(link.transact("A00V"));
     EXPECT_EQ(readLine(8), "\tA00V1E\r");
+    reply("\n0A\r");
+    EXPECT_FALSE(link.transact("A00V"));
+    EXPECT_EQ(readLine(8), "\tA00V1E\r");
+
+    // The reply to the frame is taken. Its CR also proves the line is raw (no CR to LF).
+    std::string frame;
+    std::thread reader = answerFrame(8, "\n0A\r", frame);
+    EXPECT_TRUE(link.transact("A00B"));
+    reader.join();
+    EXPECT_EQ(frame, std::string("\x09\x41\x30\x30\x42\x30\x41\x0D"));
+    EXPECT_EQ(link.lastReply(), "\n0A\r");
     link.closePort();
 }
 
@@ -248,8 +267,10 @@ TEST_F(PtyTest, OpensWithUnparseableSettingsAndKeepsTheLine)
     ASSERT_TRUE(link.openPort(kPort, "fast, please"));
     const termios during = slaveTermios();
     EXPECT_EQ(cfgetospeed(&during), B4800);
-    reply("\n0A\r");
+    std::string frame;
+    std::thread reader = answerFrame(8, "\n0A\r", frame);
     EXPECT_TRUE(link.transact("A00B")); // still raw enough to read a frame
+    reader.join();
     link.closePort();
 }
 

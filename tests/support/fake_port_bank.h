@@ -132,6 +132,7 @@ public:
         m_frame.clear();
     }
     bool isOpen() const override { return m_open != 0; }
+    void discardInput() override { m_input.clear(); }
     bool write(std::span<const std::uint8_t> bytes) override
     {
         for (std::uint8_t b : bytes) {

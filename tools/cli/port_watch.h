@@ -36,6 +36,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return m_device.isOpen(); }
     bool write(std::span<const std::uint8_t> bytes) override { return m_device.write(bytes); }
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
+    void discardInput() override { m_device.discardInput(); }
 
 private:
     link::SerialDevice &m_device;

@@ -232,6 +232,9 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     }
     if (m_savedFileFlags >= 0)
         ::fcntl(fd.get(), F_SETFL, m_savedFileFlags | O_NONBLOCK);
+    // Bytes heard before the open (a late reply to another program, noise at a wrong speed)
+    // are no answer to anything we send.
+    ::tcflush(fd.get(), TCIFLUSH);
 
     m_fd = std::move(fd);
     m_lockFilePath = std::move(lockPath);
@@ -340,6 +343,12 @@ ReadResult PosixSerialDevice::readByte(std::uint8_t &byte)
     if (hungUp)
         return readFailed("the port hung up");
     return ReadResult::Empty;
+}
+
+void PosixSerialDevice::discardInput()
+{
+    if (m_fd)
+        ::tcflush(m_fd.get(), TCIFLUSH);
 }
 
 bool PosixSerialDevice::writeFailed(const std::string &why)

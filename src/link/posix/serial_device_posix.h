@@ -34,6 +34,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return static_cast<bool>(m_fd); }
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult readByte(std::uint8_t &byte) override;
+    void discardInput() override;
 
 private:
     void releaseLockFile();

@@ -124,6 +124,8 @@ bool WinSerialDevice::open(int portNumber, std::string_view lineSettings)
     m_readFailureLogged = false;
     m_writeFailureLogged = false;
     applyLineSettings(where, lineSettings);
+    // Bytes heard before the open are no answer to anything we send.
+    discardInput();
     KT_DEBUG(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
              static_cast<int>(lineSettings.size()), lineSettings.data());
     return true;
@@ -198,6 +200,12 @@ ReadResult WinSerialDevice::readByte(std::uint8_t &byte)
     if (!m_api.readFile(m_handle, &byte, 1, &got, nullptr))
         return readFailed(::GetLastError());
     return got == 1 ? ReadResult::Byte : ReadResult::Empty;
+}
+
+void WinSerialDevice::discardInput()
+{
+    if (isOpen())
+        m_api.purgeComm(m_handle, PURGE_RXCLEAR);
 }
 
 // Once per open each: a caller that keeps using a dead port must not flood the log.
