@@ -33,6 +33,8 @@ struct OpenError {
     int holderPid = 0;      // Busy: the process that holds the port, 0 when not known
     std::string holderName; // Busy: that process's program name, empty when not known
     std::string reason;     // what went wrong, in the serial layer's words
+    // Busy: marked exclusive while no process holds it (the flag outlived a killed program)
+    bool exclusiveLeftBehind = false;
 
     // The log line: "COM3 (/dev/ttyUSB0): " or "COM3: " and the reason.
     std::string text() const;

@@ -231,6 +231,20 @@ TEST_F(PtyTest, JudgesAnExistingLockFileByItsProcess)
     }
 }
 
+TEST_F(PtyTest, RemovesTheLockFileAtCloseOnlyWhileItIsOurs)
+{
+    PosixSerialDevice device(folders());
+    ASSERT_TRUE(device.open(kPort, "9600,n,8,1"));
+    device.close();
+    EXPECT_FALSE(std::filesystem::exists(lockFile()));
+
+    ASSERT_TRUE(device.open(kPort, "9600,n,8,1"));
+    std::ofstream(lockFile()) << "      4242\n"; // another program's now
+    device.close();
+    EXPECT_TRUE(std::filesystem::exists(lockFile()));
+    std::filesystem::remove(lockFile());
+}
+
 TEST_F(PtyTest, RestoresReadTimeoutsButKeepsTheLineSettings)
 {
     termios before = slaveTermios();

@@ -13,10 +13,12 @@ std::string describeFailure(const OpenFailure &failure)
                + ": permission denied. Serial ports are open to the members of the dialout "
                  "group: add the user to it (sudo adduser $USER dialout) and log in again.";
     case link::PortError::Busy: {
+        if (failure.exclusiveLeftBehind)
+            return where + ": " + failure.reason;
+        const std::string name = failure.holderName.empty() ? "another program" : failure.holderName;
         const std::string holder =
             failure.holderPid > 0 ? " (process " + std::to_string(failure.holderPid) + ")" : "";
-        return where + " is held by another program" + holder
-               + "; close that program and try again.";
+        return where + " is held by " + name + holder + "; close that program and try again.";
     }
     case link::PortError::NoSuchDevice:
         if (failure.device.empty())

@@ -2,6 +2,7 @@
 
 #include "../log.h"
 #include "line_settings.h"
+#include "port_holders.h"
 #include "termios_setup.h"
 
 #include <cerrno>
@@ -158,8 +159,30 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
         return failOpen({PortError::NoSuchDevice, portNumber, {}, 0, {}, reason});
     }
     const std::string where = port + " (" + *path + ")";
+    const std::string device = canonicalPath(*path);
     const auto fail = [&](PortError kind, std::string reason, int holder = 0) {
-        return failOpen({kind, portNumber, *path, holder, {}, std::move(reason)});
+        return failOpen({kind, portNumber, *path, holder, holder > 0 ? programName(holder) : "",
+                         std::move(reason)});
+    };
+    // Held exclusively: by whom, or by no one when a program that ended left the flag set.
+    const auto failExclusive = [&] {
+        PortHolder holder = flockHolder(device);
+        if (holder.pid == 0) {
+            const pid_t locker = lockHolder(m_folders.lockDir + "/" + uucpLockName(device));
+            if (locker > 0 && processAlive(locker))
+                holder = {locker, programName(locker)};
+        }
+        if (holder.pid == 0) {
+            const std::vector<PortHolder> others = processesWithDeviceOpen(device);
+            if (others.empty()) {
+                return failOpen({PortError::Busy, portNumber, *path, 0, {},
+                                 "busy: marked exclusive by a program that ended; re-create the "
+                                 "device or restart the bridge",
+                                 true});
+            }
+            holder = others.front();
+        }
+        return fail(PortError::Busy, "busy, another program holds it exclusively", holder.pid);
     };
 
     UniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
@@ -177,7 +200,7 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
                         "permission denied; the user must be in the dialout group"
                         " (a new group membership needs a new login)");
         case EBUSY:
-            return fail(PortError::Busy, "busy, another program holds it exclusively");
+            return failExclusive();
         default:
             return fail(PortError::Other, errnoText(error));
         }
@@ -189,14 +212,15 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK)
-            return fail(PortError::Busy, "busy, another program holds it (flock)");
+            return fail(PortError::Busy, "busy, another program holds it (flock)",
+                        flockHolder(device).pid);
         KT_DEBUG(lcLink, "%s: flock: %s", where.c_str(), errnoText(error).c_str());
     }
     int exclusive = 0;
     if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        return fail(PortError::Busy, "busy, another program holds it exclusively");
+        return failExclusive();
 
-    std::string lockPath = m_folders.lockDir + "/" + uucpLockName(canonicalPath(*path));
+    std::string lockPath = m_folders.lockDir + "/" + uucpLockName(device);
     const LockResult lock = takeLockFile(lockPath);
     if (lock.outcome == LockOutcome::Busy) {
         std::string reason = "busy, locked";
@@ -236,6 +260,13 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     // are no answer to anything we send.
     ::tcflush(fd.get(), TCIFLUSH);
 
+    // Programs that open a port without any lock go unnoticed by the checks above.
+    for (const PortHolder &other : processesWithDeviceOpen(device)) {
+        KT_WARNING(lcLink, "%s is also open in %s (process %d); its replies may go there",
+                   port.c_str(), other.name.empty() ? "another program" : other.name.c_str(),
+                   static_cast<int>(other.pid));
+    }
+
     m_fd = std::move(fd);
     m_lockFilePath = std::move(lockPath);
     m_readFailureLogged = false;
@@ -271,7 +302,11 @@ void PosixSerialDevice::releaseLockFile()
 {
     if (m_lockFilePath.empty())
         return;
-    if (::unlink(m_lockFilePath.c_str()) != 0) {
+    // Another program may have put its own lock file in place of ours meanwhile.
+    if (const pid_t holder = lockHolder(m_lockFilePath); holder != ::getpid()) {
+        KT_INFO(lcLink, "lock file %s now names process %d; left in place",
+                m_lockFilePath.c_str(), static_cast<int>(holder));
+    } else if (::unlink(m_lockFilePath.c_str()) != 0) {
         const int error = errno;
         KT_WARNING(lcLink, "cannot remove lock file %s: %s", m_lockFilePath.c_str(),
                    errnoText(error).c_str());
