@@ -33,8 +33,8 @@ std::string portSuffix(int port)
 void showStartOfScan(ReaderView &view)
 {
     view.setPanelText(Panel::Msg, localText(kTextScanReader) + " ....");
-    view.setPanelText(Panel::Serial, localText(kTextSerial) + " : ________");
-    view.setPanelText(Panel::Version, localText(kTextVersion) + " : __.__-__");
+    view.setPanelText(Panel::Serial, localText(kTextSerial) + std::string(text::kNoSerialNumber));
+    view.setPanelText(Panel::Version, localText(kTextVersion) + std::string(text::kNoVersion));
     view.setPanelText(Panel::ID, "__");
 }
 
