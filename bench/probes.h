@@ -67,6 +67,8 @@ public:
     bool write(std::span<const std::uint8_t> bytes) override;
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
     std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
+    void discardInput() override { m_device.discardInput(); }
+    const link::OpenError &openError() const override { return m_device.openError(); }
 
     const std::vector<Frame> &frames() const { return m_frames; }
     // When each open was asked for.

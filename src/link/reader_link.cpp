@@ -98,8 +98,9 @@ bool ReaderLink::runTransaction(std::string_view command)
 {
     m_receiveBuffer.fill(0);
     const auto sum = byteToHex(frameChecksum(command));
-    // Waiting input is not flushed on purpose: a late reply to the previous command is read by
-    // this one, and a caller's retry relies on that.
+    // A reply that comes late to an earlier command, or bytes left from it, must not be taken
+    // as this command's answer.
+    m_device.discardInput();
     writeByte(kTab);
     writeBlock(bytesOf(command));
     writeByte(static_cast<std::uint8_t>(sum[0]));

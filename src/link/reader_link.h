@@ -31,6 +31,8 @@ public:
     [[nodiscard]] bool openPort(int portNumber, std::string_view lineSettings);
     void closePort();
     [[nodiscard]] bool isOpen() const;
+    // Why the last openPort() failed; kind None after one that succeeded.
+    const OpenError &openError() const { return m_device.openError(); }
 
     // One byte, then a 1 ms pause.
     void writeByte(std::uint8_t value);
@@ -50,7 +52,6 @@ public:
     const std::string &lastReply() const { return m_lastReply; }
     int replyLength() const { return m_replyLength; }
 
-    SerialDevice &device() { return m_device; }
     Clock &clock() { return m_clock; }
     void setEventWait(EventWait *wait) { m_wait = wait; }
 

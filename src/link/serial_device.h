@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kt::link {
@@ -14,13 +15,40 @@ enum class ReadResult {
     Failed, // hang-up or I/O error: the port is unusable until it is closed
 };
 
+// Why the last open() failed.
+enum class PortError {
+    None,
+    NoSuchDevice,
+    PermissionDenied,
+    Busy,         // another process holds the port
+    NotATerminal, // the name leads to something that is not a serial port
+    AlreadyOpen,  // this device already holds a port
+    Other,
+};
+
+// What an open() that failed found, kept until the next open().
+struct OpenError {
+    PortError kind = PortError::None;
+    int port = 0;
+    std::string device;     // the device path; empty when the number names none
+    int holderPid = 0;      // Busy: the process that holds the port, 0 when not known
+    std::string holderName; // Busy: that process's program name, empty when not known
+    std::string reason;     // what went wrong, in the serial layer's words
+    // Busy: marked exclusive while no process holds it (the flag outlived a killed program)
+    bool exclusiveLeftBehind = false;
+
+    // The log line: "COM3 (/dev/ttyUSB0): " or "COM3: " and the reason.
+    std::string text() const;
+};
+
 // One serial port at a time, opened by its number ("COM" + number). One body per OS.
 class SerialDevice
 {
 public:
     virtual ~SerialDevice() = default;
 
-    // Opens the port exclusively and applies the line-settings text over its current settings.
+    // Opens the port exclusively, applies the line-settings text over its current settings and
+    // drops whatever waited in its input.
     // A text that cannot be parsed leaves the line as it was and still opens. false: nothing
     // is held afterwards; a port that is already open stays open and untouched.
     [[nodiscard]] virtual bool open(int portNumber, std::string_view lineSettings) = 0;
@@ -35,6 +63,20 @@ public:
     // hangs up, so that a reply can be waited for asleep. nullopt: there is none, and the
     // link paces its reply wait by readByte's own 1 ms wait.
     virtual std::optional<int> readableDescriptor() const { return std::nullopt; }
+    // Drops every byte that has arrived and not been read yet. No-op when closed.
+    virtual void discardInput() = 0;
+
+    // Why the last open() failed; kind None after one that succeeded.
+    virtual const OpenError &openError() const { return m_openError; }
+
+protected:
+    // Keeps the reason, logs its text as a warning and returns false, for open() to return.
+    bool failOpen(OpenError error);
+    void setOpenError(OpenError error) { m_openError = std::move(error); }
+    void clearOpenError() { m_openError = {}; }
+
+private:
+    OpenError m_openError;
 };
 
 // The serial ports of this OS (termios on POSIX, the Win32 comm API on Windows).

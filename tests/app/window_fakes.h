@@ -22,6 +22,7 @@ public:
     bool isOpen() const override { return false; }
     bool write(std::span<const std::uint8_t>) override { return false; }
     link::ReadResult readByte(std::uint8_t &) override { return link::ReadResult::Failed; }
+    void discardInput() override {}
 };
 
 // Time moves only when someone sleeps or looks at it, so nothing ever waits.

@@ -177,7 +177,9 @@ TEST_F(CtlSim, TheExitStatusAndStandardErrorSayWhatWentWrong)
     ASSERT_TRUE(holder.open(3, "19200,e,8,1"));
     const CtlRun busy = ctl({"read-cards"});
     EXPECT_EQ(busy.status, 3);
-    EXPECT_NE(busy.err.find("COM3 (" + sim.linkPath() + ") is held by another program"),
+    // The holder is found by its flock and named.
+    EXPECT_NE(busy.err.find("COM3 (" + sim.linkPath() + ") is held by cli_sim_test (process "
+                            + std::to_string(::getpid()) + ")"),
               std::string::npos)
         << busy.err;
     const CtlRun ports = ctl({"ports"});
@@ -256,7 +258,7 @@ TEST_F(CtlSim, AnInterruptStopsReadCardsAsTheCancelButtonDoes)
         EXPECT_EQ(occurrences(sim.log(), kPollFrame) - pollsBefore, static_cast<int>(lines.size()));
     }
     kt::link::PosixSerialDevice after = device();
-    EXPECT_TRUE(after.open(3, "19200,e,8,1")) << "the port was left: " << after.lastErrorText();
+    EXPECT_TRUE(after.open(3, "19200,e,8,1")) << "the port was left: " << after.openError().text();
 }
 
 TEST_F(CtlSim, ReadCardsEndsByItselfWhenTimeIsUpOrTheReaderGoes)

@@ -65,8 +65,7 @@ struct CliRig {
     void addBusy(int port, PortError error)
     {
         bank.addPort(port);
-        bank.setBusy(port);
-        why[port] = error;
+        bank.setBusy(port, true, error);
     }
 
     int run(const std::vector<std::string> &args)
@@ -99,13 +98,7 @@ struct CliRig {
 
     FakeClock clock;
     FakePortBank bank{clock};
-    std::map<int, PortError> why; // of ports that do not open; else no such device
-    cli::PortWatch watch{
-        bank, [this](int port) {
-            const auto reason = why.find(port);
-            const PortError error = reason == why.end() ? PortError::NoSuchDevice : reason->second;
-            return cli::OpenFailure{port, error, "/dev/ttyUSB" + std::to_string(port), ""};
-        }};
+    cli::PortWatch watch{bank};
     link::ReaderLink link{watch, clock};
     CountingStore store;
     settings::AppSettings stored{3, "19200,e,8,1", 5, "English"};
@@ -417,11 +410,11 @@ TEST(Runner, ReaderBytesNeverReachTheTerminalRawAndJsonStaysValid)
 
 TEST(DescribeFailure, NamesTheHolderAndAPortWithoutDevice)
 {
-    EXPECT_EQ(cli::describeFailure({4, PortError::Busy, "/dev/ttyS3",
-                                    "COM4 (/dev/ttyS3): busy, locked by process 4242 (/run/x)"}),
+    EXPECT_EQ(cli::describeFailure({PortError::Busy, 4, "/dev/ttyS3", 4242, {}, "busy"}),
               "COM4 (/dev/ttyS3) is held by another program (process 4242); close that program "
               "and try again.");
-    EXPECT_EQ(cli::describeFailure({40, PortError::NoSuchDevice, "", ""}), "COM40: no such port");
+    EXPECT_EQ(cli::describeFailure({PortError::NoSuchDevice, 40, "", 0, {}, ""}),
+              "COM40: no such port");
 }
 
 } // namespace

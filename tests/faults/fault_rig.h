@@ -52,6 +52,8 @@ public:
     }
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
     std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
+    void discardInput() override { m_device.discardInput(); }
+    const link::OpenError &openError() const override { return m_device.openError(); }
 
 private:
     link::SerialDevice &m_device;

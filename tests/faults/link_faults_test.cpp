@@ -21,6 +21,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <csignal>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -233,6 +234,30 @@ TEST(LinkFaults, HangUpDuringTheCardLoopEndsItAsReaderNotFound)
     EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
 }
 
+TEST(LinkFaults, ALateReaderNeverHasItsRepliesTakenForTheNextCommands)
+{
+    // A slow RS-485 converter: every reply comes after the 120 ms window has closed.
+    for (const int delay : {121, 180, 235, 300, 400}) {
+        SCOPED_TRACE(delay);
+        Machine m({"--id", "7"});
+        ASSERT_TRUE(m.sim.isRunning());
+        ASSERT_EQ(m.sim.command("delay " + std::to_string(delay)),
+                  "ok delay " + std::to_string(delay));
+        m.state.readerFound = true;
+        m.view.panels[kt::ops::Panel::ID] = "42";
+        auto ctx = m.context();
+        kt::ops::setReaderId(ctx);
+        // An acknowledgement that comes too late makes a set that was taken fail; that is
+        // no harm. A success the reader did not take is.
+        if (m.outcome() == success("Set Reader ID Ok")) {
+            EXPECT_TRUE(m.sim.command("state").starts_with("id 42 ")) << m.sim.log();
+        }
+        EXPECT_EQ(m.sim.log().find("serial number does not match"), std::string::npos)
+            << m.sim.log();
+        EXPECT_FALSE(m.device.isOpen());
+    }
+}
+
 TEST(LinkFaults, PortHeldByAnotherProgramIsReportedAndFreedLater)
 {
     const struct {
@@ -319,6 +344,52 @@ TEST(LinkFaults, DeviceNotReadableByTheUser)
     EXPECT_NE(out.find("permission denied"), std::string::npos) << out;
     EXPECT_NE(out.find("dialout"), std::string::npos) << out;
     EXPECT_EQ(out.find("Card ID :"), std::string::npos) << "no poll was made";
+}
+
+TEST(LinkFaults, AnExclusiveFlagLeftByAKilledProgramIsSaidPlainly)
+{
+    Machine m;
+    ASSERT_TRUE(m.sim.isRunning());
+    const std::string device = std::filesystem::read_symlink(m.sim.linkPath());
+    std::filesystem::permissions(m.sim.dir(), std::filesystem::perms(0755));
+    std::filesystem::permissions(m.sim.portDir(), std::filesystem::perms(0755));
+    ASSERT_EQ(::chmod(device.c_str(), 0666), 0);
+
+    // A program killed outright cannot clear the port's exclusive flag. Root ignores the
+    // flag, so both programs run unprivileged.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        ::close(ready[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(1);
+        PosixSerialDevice port(foldersOf(m.sim));
+        const char opened = port.open(kPort, "19200,e,8,1") ? '1' : '0';
+        [[maybe_unused]] auto n = ::write(ready[1], &opened, 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char opened = '0';
+    EXPECT_EQ(::read(ready[0], &opened, 1), 1);
+    ::close(ready[0]);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ASSERT_EQ(opened, '1');
+
+    const auto child = kt::test::runUnprivileged([&] {
+        kt::test::LogCapture log;
+        PosixSerialDevice port(foldersOf(m.sim));
+        const bool opens = port.open(kPort, "19200,e,8,1");
+        return std::string(opens ? "opened" : "refused")
+               + (port.openError().exclusiveLeftBehind ? " left behind\n" : "\n")
+               + (log.lines().empty() ? "" : log.lines().back());
+    });
+    ASSERT_TRUE(child.ranUnprivileged) << "cannot become an unprivileged user";
+    EXPECT_EQ(child.output, "refused left behind\nkt4500.link: COM3 (" + m.sim.linkPath()
+                                + "): busy: marked exclusive by a program that ended; "
+                                  "re-create the device or restart the bridge");
 }
 
 // A device that sends bytes without end and never a line feed: a babbling converter.

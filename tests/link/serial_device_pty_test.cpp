@@ -17,6 +17,7 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace kt::link;
@@ -103,6 +104,15 @@ protected:
         ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()),
                   static_cast<ssize_t>(bytes.size()));
     }
+    // As the reader does: hears a frame of `length` bytes into `heard`, then answers it with
+    // `bytes`, on a thread of its own while the link waits.
+    std::thread answerFrame(std::size_t length, std::string bytes, std::string &heard)
+    {
+        return std::thread([this, length, bytes = std::move(bytes), &heard] {
+            heard = readLine(length);
+            [[maybe_unused]] const auto n = ::write(m_master, bytes.data(), bytes.size());
+        });
+    }
     termios slaveTermios() const
     {
         termios t{};
@@ -118,21 +128,30 @@ protected:
 };
 } // namespace
 
-TEST_F(PtyTest, PutsTheExactFrameOnTheLineAndReadsTheReply)
+TEST_F(PtyTest, PutsTheExactFrameOnTheLineAndTakesOnlyTheReplyThatFollowsIt)
 {
+    // A whole, valid frame that waited in the input before the open, and one that came in
+    // between two commands (a reply that came too late): neither answers the next command.
+    termios raw = slaveTermios();
+    ::cfmakeraw(&raw); // no echo of the early frame back to the reader's end
+    ASSERT_EQ(::tcsetattr(m_slave, TCSANOW, &raw), 0);
+    reply("\n0A\r");
     PosixSerialDevice device(folders());
     ReaderLink link(device, systemClock());
     ASSERT_TRUE(link.openPort(kPort, "19200,e,8,1"));
-
-    // Waiting before the command and never flushed: it is this transaction's reply. Its CR
-    // also proves the line is raw (no CR to LF translation).
-    reply("\n0A\r");
-    EXPECT_TRUE(link.transact("A00B"));
-    EXPECT_EQ(link.lastReply(), "\n0A\r");
-    EXPECT_EQ(readLine(8), std::string("\x09\x41\x30\x30\x42\x30\x41\x0D"));
-
-    EXPECT_FALSE(link.transact("A00V")); // no reply: a time-out
+    EXPECT_FALSE(link.transact("A00V"));
     EXPECT_EQ(readLine(8), "\tA00V1E\r");
+    reply("\n0A\r");
+    EXPECT_FALSE(link.transact("A00V"));
+    EXPECT_EQ(readLine(8), "\tA00V1E\r");
+
+    // The reply to the frame is taken. Its CR also proves the line is raw (no CR to LF).
+    std::string frame;
+    std::thread reader = answerFrame(8, "\n0A\r", frame);
+    EXPECT_TRUE(link.transact("A00B"));
+    reader.join();
+    EXPECT_EQ(frame, std::string("\x09\x41\x30\x30\x42\x30\x41\x0D"));
+    EXPECT_EQ(link.lastReply(), "\n0A\r");
     link.closePort();
 }
 
@@ -147,7 +166,7 @@ TEST_F(PtyTest, HoldsThePortAgainstASecondOpener)
 
     PosixSerialDevice second(folders());
     EXPECT_FALSE(second.open(kPort, "9600,n,8,1"));
-    EXPECT_EQ(second.lastError(), PortError::Busy);
+    EXPECT_EQ(second.openError().kind, PortError::Busy);
     EXPECT_FALSE(second.isOpen());
     EXPECT_FALSE(first.open(kPort, "19200,e,8,1")); // a nested open leaves the port alone
 
@@ -156,7 +175,7 @@ TEST_F(PtyTest, HoldsThePortAgainstASecondOpener)
     if (child == 0) {
         PosixSerialDevice other(folders());
         const bool refused = !other.open(kPort, "9600,n,8,1");
-        ::_exit(refused && other.lastError() == PortError::Busy ? 0 : 1);
+        ::_exit(refused && other.openError().kind == PortError::Busy ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -190,7 +209,7 @@ TEST_F(PtyTest, RespectsEachWayAnotherProgramHoldsThePort)
         ASSERT_TRUE(h.hold(other));
         PosixSerialDevice device(folders());
         EXPECT_FALSE(device.open(kPort, "9600,n,8,1"));
-        EXPECT_EQ(device.lastError(), PortError::Busy);
+        EXPECT_EQ(device.openError().kind, PortError::Busy);
         ::ioctl(other, TIOCNXCL);
         ::close(other);
         EXPECT_TRUE(device.open(kPort, "9600,n,8,1"));
@@ -226,12 +245,25 @@ TEST_F(PtyTest, JudgesAnExistingLockFileByItsProcess)
             EXPECT_EQ(pid, ::getpid());
             device.close();
         } else {
-            EXPECT_EQ(device.lastError(), PortError::Busy);
-            EXPECT_NE(device.lastErrorText().find(std::to_string(::getppid())), std::string::npos)
-                << device.lastErrorText();
+            EXPECT_EQ(device.openError().kind, PortError::Busy);
+            EXPECT_EQ(device.openError().holderPid, ::getppid()) << device.openError().text();
         }
         std::filesystem::remove(lockFile());
     }
+}
+
+TEST_F(PtyTest, RemovesTheLockFileAtCloseOnlyWhileItIsOurs)
+{
+    PosixSerialDevice device(folders());
+    ASSERT_TRUE(device.open(kPort, "9600,n,8,1"));
+    device.close();
+    EXPECT_FALSE(std::filesystem::exists(lockFile()));
+
+    ASSERT_TRUE(device.open(kPort, "9600,n,8,1"));
+    std::ofstream(lockFile()) << "      4242\n"; // another program's now
+    device.close();
+    EXPECT_TRUE(std::filesystem::exists(lockFile()));
+    std::filesystem::remove(lockFile());
 }
 
 TEST_F(PtyTest, RestoresReadTimeoutsButKeepsTheLineSettings)
@@ -270,8 +302,10 @@ TEST_F(PtyTest, OpensWithUnparseableSettingsAndKeepsTheLine)
     ASSERT_TRUE(link.openPort(kPort, "fast, please"));
     const termios during = slaveTermios();
     EXPECT_EQ(cfgetospeed(&during), B4800);
-    reply("\n0A\r");
+    std::string frame;
+    std::thread reader = answerFrame(8, "\n0A\r", frame);
     EXPECT_TRUE(link.transact("A00B")); // still raw enough to read a frame
+    reader.join();
     link.closePort();
 }
 
@@ -323,7 +357,7 @@ TEST_F(PtyTest, FailedOpensLeaveNothingBehind)
     } cases[] = {
         {7, PortError::NoSuchDevice}, // no entry
         {8, PortError::NoSuchDevice}, // entry, no device
-        {9, PortError::Other},        // not a terminal
+        {9, PortError::NotATerminal}, // not a terminal
         {kPort, PortError::Busy},
     };
     for (int round = 0; round < 3; ++round) {
@@ -331,7 +365,7 @@ TEST_F(PtyTest, FailedOpensLeaveNothingBehind)
             SCOPED_TRACE(c.port);
             PosixSerialDevice device(folders());
             EXPECT_FALSE(device.open(c.port, "9600,n,8,1"));
-            EXPECT_EQ(device.lastError(), c.error);
+            EXPECT_EQ(device.openError().kind, c.error);
             EXPECT_FALSE(device.isOpen());
             device.close(); // must not touch anything
         }

@@ -122,6 +122,16 @@ public:
         return true;
     }
 
+    // Drops the bytes due by now; those scripted for later still come.
+    void discardInput() override
+    {
+        ++m_discards;
+        if (!m_open)
+            return;
+        std::erase_if(m_input, [this](const Pending &p) { return reached(p.atMs); });
+    }
+    int discards() const { return m_discards; }
+
     link::ReadResult readByte(std::uint8_t &byte) override
     {
         if (!m_open)
@@ -168,6 +178,7 @@ private:
     int m_lastPortNumber = 0;
     std::string m_lastLineSettings;
     int m_emptyReads = 0;
+    int m_discards = 0;
 };
 
 } // namespace kt::test

@@ -95,7 +95,12 @@ public:
 
     // A port without a script exists and stays silent.
     void addPort(int port, ReaderScript reader = {}) { m_ports[port].reader = std::move(reader); }
-    void setBusy(int port, bool busy = true) { m_ports[port].busy = busy; }
+    // A busy port fails to open with this reason; a port never added, with NoSuchDevice.
+    void setBusy(int port, bool busy = true, link::PortError why = link::PortError::Busy)
+    {
+        m_ports[port].busy = busy;
+        m_ports[port].why = why;
+    }
 
     std::vector<std::string> log;
     std::vector<std::string> commands;      // every command text received, on any port
@@ -111,6 +116,13 @@ public:
             m_open = portNumber;
             m_lineSettings = std::string(lineSettings);
             m_hungUp = false;
+            clearOpenError();
+        } else {
+            const link::PortError why = m_open != 0              ? link::PortError::AlreadyOpen
+                                        : port != m_ports.end() ? port->second.why
+                                                                : link::PortError::NoSuchDevice;
+            setOpenError({why, portNumber, "/dev/ttyUSB" + std::to_string(portNumber), 0, {},
+                          "fake open failure"});
         }
         return opened;
     }
@@ -128,6 +140,7 @@ public:
     }
     // Input and hang-ups come with the frame that causes them: readable at once or never.
     bool isReadable() const { return m_open != 0 && (m_hungUp || !m_input.empty()); }
+    void discardInput() override { m_input.clear(); }
     bool write(std::span<const std::uint8_t> bytes) override
     {
         m_clock.pacedWrite();
@@ -154,6 +167,7 @@ public:
 private:
     struct Port {
         bool busy = false;
+        link::PortError why = link::PortError::Busy;
         ReaderScript reader;
     };
 

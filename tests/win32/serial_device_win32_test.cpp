@@ -168,11 +168,22 @@ BOOL WINAPI fakeCloseHandle(HANDLE h)
     return checkHandle(h);
 }
 
+BOOL WINAPI fakePurgeComm(HANDLE h, DWORD flags)
+{
+    // Only the input goes: a purge of the output would cut a frame on its way out.
+    g_port.calls.push_back(flags == PURGE_RXCLEAR ? "PurgeComm RX" : "PurgeComm other");
+    if (!checkHandle(h))
+        return FALSE;
+    g_port.input.clear();
+    return TRUE;
+}
+
 CommApi fakeApi()
 {
     return {fakeCreateFile,   fakeGetCommTimeouts, fakeSetCommTimeouts,
             fakeGetCommState, fakeBuildCommDcb,    fakeSetCommState,
-            fakeWriteFile,    fakeReadFile,        fakeCloseHandle};
+            fakeWriteFile,    fakeReadFile,        fakeCloseHandle,
+            fakePurgeComm};
 }
 
 // A port as another program left it: 9600 baud, odd parity, every kind of handshake on.
@@ -251,8 +262,9 @@ TEST_F(WinSerialDeviceTest, OpenPutsTheLinkTimeoutsAndTheTextOnThePortAndCloseRe
     const COMMTIMEOUTS before = g_port.timeouts;
     ASSERT_TRUE(device.open(5, "19200,e,8,1"));
     EXPECT_TRUE(device.isOpen());
-    EXPECT_EQ(g_port.calls, (Calls{"CreateFileA", "GetCommTimeouts", "SetCommTimeouts",
-                                   "GetCommState", "BuildCommDCBA 19200,e,8,1", "SetCommState"}));
+    EXPECT_EQ(g_port.calls,
+              (Calls{"CreateFileA", "GetCommTimeouts", "SetCommTimeouts", "GetCommState",
+                     "BuildCommDCBA 19200,e,8,1", "SetCommState", "PurgeComm RX"}));
     EXPECT_TRUE(sameTimeouts(g_port.timeouts, COMMTIMEOUTS{0, 0, 1, 0, 0}));
     EXPECT_EQ(g_port.dcbLengthOnGet, 28u);
     EXPECT_EQ(g_port.dcb.BaudRate, 19200u);
@@ -333,21 +345,29 @@ TEST_F(WinSerialDeviceTest, AFailedOpenLeavesNothingBehind)
         const char *what;
         void (*arrange)();
         Calls calls;
+        PortError kind;
     } cases[] = {
-        {"no such port", [] { g_port.createError = ERROR_FILE_NOT_FOUND; }, {"CreateFileA"}},
+        {"no such port",
+         [] { g_port.createError = ERROR_FILE_NOT_FOUND; },
+         {"CreateFileA"},
+         PortError::NoSuchDevice},
         {"held by another program",
          [] { g_port.createError = ERROR_ACCESS_DENIED; },
-         {"CreateFileA"}},
+         {"CreateFileA"},
+         PortError::Busy},
         {"sharing violation",
          [] { g_port.createError = ERROR_SHARING_VIOLATION; },
-         {"CreateFileA"}},
+         {"CreateFileA"},
+         PortError::Busy},
         {"not a serial port",
          [] { g_port.getTimeoutsFails = true; },
-         {"CreateFileA", "GetCommTimeouts", "CloseHandle"}},
+         {"CreateFileA", "GetCommTimeouts", "CloseHandle"},
+         PortError::NotATerminal},
         // Reads would then wait for a byte for ever.
         {"time-outs refused",
          [] { g_port.setTimeoutsFails = true; },
-         {"CreateFileA", "GetCommTimeouts", "SetCommTimeouts", "CloseHandle"}},
+         {"CreateFileA", "GetCommTimeouts", "SetCommTimeouts", "CloseHandle"},
+         PortError::Other},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -360,6 +380,9 @@ TEST_F(WinSerialDeviceTest, AFailedOpenLeavesNothingBehind)
         EXPECT_EQ(g_port.calls, c.calls);
         EXPECT_TRUE(sameTimeouts(g_port.timeouts, before));
         EXPECT_FALSE(g_warnings.empty()) << "the log says why";
+        EXPECT_EQ(device.openError().kind, c.kind);
+        EXPECT_EQ(device.openError().port, 12);
+        EXPECT_EQ(g_warnings.back(), device.openError().text());
 
         g_port.calls.clear();
         device.close();
@@ -375,6 +398,7 @@ TEST_F(WinSerialDeviceTest, ASecondOpenLeavesTheOpenPortUntouched)
     ASSERT_TRUE(device.open(3, "19200,e,8,1"));
     g_port.calls.clear();
     EXPECT_FALSE(device.open(4, "9600,n,8,1"));
+    EXPECT_EQ(device.openError().kind, PortError::AlreadyOpen);
     EXPECT_TRUE(g_port.calls.empty());
     EXPECT_TRUE(device.isOpen());
     EXPECT_EQ(g_port.dcb.BaudRate, 19200u);
@@ -451,6 +475,25 @@ TEST_F(WinSerialDeviceTest, ReadsTellAByteFromNothingFromADeadPort)
     ASSERT_TRUE(device.open(3, "19200,e,8,1"));
     EXPECT_EQ(device.readByte(value), ReadResult::Failed);
     EXPECT_EQ(g_warnings.size(), 2u) << "a new open logs again";
+}
+
+TEST_F(WinSerialDeviceTest, InputThatWaitedIsDroppedAtOpenAndOnRequestOnly)
+{
+    g_port.input = {0x0A, 0x30, 0x0D};
+    ASSERT_TRUE(device.open(3, "19200,e,8,1"));
+    std::uint8_t value = 0;
+    EXPECT_EQ(device.readByte(value), ReadResult::Empty) << "a byte from before the open";
+
+    g_port.input = {0x0A, 0x30};
+    ASSERT_EQ(device.readByte(value), ReadResult::Byte);
+    device.discardInput();
+    EXPECT_EQ(device.readByte(value), ReadResult::Empty);
+    EXPECT_EQ(g_port.calls.back(), "ReadFile");
+
+    device.close();
+    g_port.calls.clear();
+    device.discardInput();
+    EXPECT_TRUE(g_port.calls.empty()) << "nothing is called on a port that is not open";
 }
 
 TEST_F(WinSerialDeviceTest, DestroyingAnOpenDeviceRestoresAndCloses)

@@ -100,10 +100,7 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
 
     const kt::link::PosixSerialDevice::Folders folders = systemFolders();
     kt::link::PosixSerialDevice device(folders);
-    PortWatch watch(device, [&](int port) {
-        const auto path = kt::link::portDevicePath(port, folders.portDir, folders.etcPortsDir);
-        return OpenFailure{port, device.lastError(), path.value_or(""), device.lastErrorText()};
-    });
+    PortWatch watch(device);
     kt::link::ReaderLink link(watch, kt::link::systemClock());
     // poll() ends early on the signals that are noted above, so an interrupt is seen at once.
     kt::link::PollWait wait;

@@ -4,10 +4,8 @@
 // the program can say so where the window says nothing, and it can keep the reader operations
 // to one port or away from every port.
 
-#include "link/posix/serial_device_posix.h"
 #include "link/serial_device.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,12 +13,7 @@
 namespace kt::cli
 {
 
-struct OpenFailure {
-    int port = 0;
-    link::PortError error = link::PortError::Other;
-    std::string device; // the device path; empty when the number names none
-    std::string detail; // the serial layer's own words
-};
+using OpenFailure = link::OpenError;
 
 // The message for standard error: it names the port and its device, for a port that is not
 // permitted also the dialout group, for a busy one that another program holds it.
@@ -29,8 +22,7 @@ std::string describeFailure(const OpenFailure &failure);
 class PortWatch final : public link::SerialDevice
 {
 public:
-    // explain is asked right after a failed open of the device.
-    PortWatch(link::SerialDevice &device, std::function<OpenFailure(int port)> explain);
+    explicit PortWatch(link::SerialDevice &device);
 
     // Only this port opens (others fail without a trace); nullopt: every port.
     void pinTo(std::optional<int> port) { m_pinned = port; }
@@ -45,10 +37,10 @@ public:
     bool write(std::span<const std::uint8_t> bytes) override { return m_device.write(bytes); }
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
     std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
+    void discardInput() override { m_device.discardInput(); }
 
 private:
     link::SerialDevice &m_device;
-    std::function<OpenFailure(int port)> m_explain;
     std::optional<int> m_pinned;
     bool m_refusing = false;
     std::vector<OpenFailure> m_failures;

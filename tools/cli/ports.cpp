@@ -79,8 +79,8 @@ PortReport probePort(int port, const link::PosixSerialDevice::Folders &folders)
         report.state = PortState::Present;
         return report;
     }
-    report.detail = device.lastErrorText();
-    switch (device.lastError()) {
+    report.detail = device.openError().text();
+    switch (device.openError().kind) {
     case link::PortError::NoSuchDevice:
         report.state = PortState::Absent;
         break;
@@ -91,6 +91,8 @@ PortReport probePort(int port, const link::PosixSerialDevice::Folders &folders)
         report.state = PortState::Busy;
         break;
     case link::PortError::None:
+    case link::PortError::NotATerminal:
+    case link::PortError::AlreadyOpen:
     case link::PortError::Other:
         report.state = PortState::Unusable;
         break;

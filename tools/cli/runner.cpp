@@ -334,8 +334,8 @@ std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
         const bool meant = failure.port == m_settings.portNumber;
         // A port of the sweep that is not there is the usual case; one that is there but
         // cannot be had may be where the reader is.
-        const bool inTheWay = failure.error == link::PortError::Busy
-                              || failure.error == link::PortError::PermissionDenied;
+        const bool inTheWay = failure.kind == link::PortError::Busy
+                              || failure.kind == link::PortError::PermissionDenied;
         const bool known = std::any_of(found.begin(), found.end(), [&](const OpenFailure &f) {
             return f.port == failure.port;
         });

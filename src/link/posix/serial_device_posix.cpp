@@ -2,6 +2,7 @@
 
 #include "../log.h"
 #include "line_settings.h"
+#include "port_holders.h"
 #include "termios_setup.h"
 
 #include <cerrno>
@@ -143,29 +144,46 @@ PosixSerialDevice::~PosixSerialDevice()
     close();
 }
 
-bool PosixSerialDevice::fail(PortError error, std::string text)
-{
-    m_lastError = error;
-    m_lastErrorText = std::move(text);
-    KT_WARNING(lcLink, "%s", m_lastErrorText.c_str());
-    return false;
-}
-
 bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
 {
     const std::string port = "COM" + std::to_string(portNumber);
     // A second open must not disturb the one that runs (a card loop holds the port).
     if (m_fd)
-        return fail(PortError::Other, port + ": not opened, a port is already open");
+        return failOpen({PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
 
     const auto path = portDevicePath(portNumber, m_folders.portDir, m_folders.etcPortsDir);
     if (!path) {
-        std::string text = port + ": no such port";
+        std::string reason = "no such port";
         if (!m_folders.portDir.empty())
-            text += " (no entry in KT4500_PORT_DIR " + m_folders.portDir + ")";
-        return fail(PortError::NoSuchDevice, text);
+            reason += " (no entry in KT4500_PORT_DIR " + m_folders.portDir + ")";
+        return failOpen({PortError::NoSuchDevice, portNumber, {}, 0, {}, reason});
     }
     const std::string where = port + " (" + *path + ")";
+    const std::string device = canonicalPath(*path);
+    const auto fail = [&](PortError kind, std::string reason, int holder = 0) {
+        return failOpen({kind, portNumber, *path, holder, holder > 0 ? programName(holder) : "",
+                         std::move(reason)});
+    };
+    // Held exclusively: by whom, or by no one when a program that ended left the flag set.
+    const auto failExclusive = [&] {
+        PortHolder holder = flockHolder(device);
+        if (holder.pid == 0) {
+            const pid_t locker = lockHolder(m_folders.lockDir + "/" + uucpLockName(device));
+            if (locker > 0 && processAlive(locker))
+                holder = {locker, programName(locker)};
+        }
+        if (holder.pid == 0) {
+            const std::vector<PortHolder> others = processesWithDeviceOpen(device);
+            if (others.empty()) {
+                return failOpen({PortError::Busy, portNumber, *path, 0, {},
+                                 "busy: marked exclusive by a program that ended; re-create the "
+                                 "device or restart the bridge",
+                                 true});
+            }
+            holder = others.front();
+        }
+        return fail(PortError::Busy, "busy, another program holds it exclusively", holder.pid);
+    };
 
     UniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
@@ -175,40 +193,40 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
         case ENXIO:
         case ENODEV:
         case ENOTDIR:
-            return fail(PortError::NoSuchDevice, where + ": no such device");
+            return fail(PortError::NoSuchDevice, "no such device");
         case EACCES:
         case EPERM:
             return fail(PortError::PermissionDenied,
-                        where
-                            + ": permission denied; the user must be in the dialout group"
-                              " (a new group membership needs a new login)");
+                        "permission denied; the user must be in the dialout group"
+                        " (a new group membership needs a new login)");
         case EBUSY:
-            return fail(PortError::Busy, where + ": busy, another program holds it exclusively");
+            return failExclusive();
         default:
-            return fail(PortError::Other, where + ": " + errnoText(error));
+            return fail(PortError::Other, errnoText(error));
         }
     }
     if (!::isatty(fd.get()))
-        return fail(PortError::Other, where + ": not a serial port");
+        return fail(PortError::NotATerminal, "not a serial port");
 
     // Root bypasses TIOCEXCL, so flock() is what refuses a second opener, root included.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         if (error == EWOULDBLOCK)
-            return fail(PortError::Busy, where + ": busy, another program holds it (flock)");
+            return fail(PortError::Busy, "busy, another program holds it (flock)",
+                        flockHolder(device).pid);
         KT_DEBUG(lcLink, "%s: flock: %s", where.c_str(), errnoText(error).c_str());
     }
     int exclusive = 0;
     if (::ioctl(fd.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        return fail(PortError::Busy, where + ": busy, another program holds it exclusively");
+        return failExclusive();
 
-    std::string lockPath = m_folders.lockDir + "/" + uucpLockName(canonicalPath(*path));
+    std::string lockPath = m_folders.lockDir + "/" + uucpLockName(device);
     const LockResult lock = takeLockFile(lockPath);
     if (lock.outcome == LockOutcome::Busy) {
-        std::string text = where + ": busy, locked";
+        std::string reason = "busy, locked";
         if (lock.holder > 0)
-            text += " by process " + std::to_string(lock.holder);
-        return fail(PortError::Busy, text + " (" + lockPath + ")");
+            reason += " by process " + std::to_string(lock.holder);
+        return fail(PortError::Busy, reason + " (" + lockPath + ")", lock.holder);
     }
     if (lock.outcome == LockOutcome::Skipped)
         lockPath.clear();
@@ -238,13 +256,22 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     }
     if (m_savedFileFlags >= 0)
         ::fcntl(fd.get(), F_SETFL, m_savedFileFlags | O_NONBLOCK);
+    // Bytes heard before the open (a late reply to another program, noise at a wrong speed)
+    // are no answer to anything we send.
+    ::tcflush(fd.get(), TCIFLUSH);
+
+    // Programs that open a port without any lock go unnoticed by the checks above.
+    for (const PortHolder &other : processesWithDeviceOpen(device)) {
+        KT_WARNING(lcLink, "%s is also open in %s (process %d); its replies may go there",
+                   port.c_str(), other.name.empty() ? "another program" : other.name.c_str(),
+                   static_cast<int>(other.pid));
+    }
 
     m_fd = std::move(fd);
     m_lockFilePath = std::move(lockPath);
     m_readFailureLogged = false;
     m_writeFailureLogged = false;
-    m_lastError = PortError::None;
-    m_lastErrorText.clear();
+    clearOpenError();
     KT_DEBUG(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
              static_cast<int>(lineSettings.size()), lineSettings.data());
     return true;
@@ -275,7 +302,11 @@ void PosixSerialDevice::releaseLockFile()
 {
     if (m_lockFilePath.empty())
         return;
-    if (::unlink(m_lockFilePath.c_str()) != 0) {
+    // Another program may have put its own lock file in place of ours meanwhile.
+    if (const pid_t holder = lockHolder(m_lockFilePath); holder != ::getpid()) {
+        KT_INFO(lcLink, "lock file %s now names process %d; left in place",
+                m_lockFilePath.c_str(), static_cast<int>(holder));
+    } else if (::unlink(m_lockFilePath.c_str()) != 0) {
         const int error = errno;
         KT_WARNING(lcLink, "cannot remove lock file %s: %s", m_lockFilePath.c_str(),
                    errnoText(error).c_str());
@@ -354,6 +385,12 @@ std::optional<int> PosixSerialDevice::readableDescriptor() const
     if (!m_fd)
         return std::nullopt;
     return m_fd.get();
+}
+
+void PosixSerialDevice::discardInput()
+{
+    if (m_fd)
+        ::tcflush(m_fd.get(), TCIFLUSH);
 }
 
 bool PosixSerialDevice::writeFailed(const std::string &why)

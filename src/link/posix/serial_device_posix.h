@@ -10,9 +10,6 @@
 namespace kt::link
 {
 
-// Why the last open() failed, for a caller that has more than a bool to show (the CLI).
-enum class PortError { None, NoSuchDevice, PermissionDenied, Busy, Other };
-
 // A serial port through termios. Exclusive against other programs, root included: flock(),
 // the TIOCEXCL flag and the UUCP lock file are all checked and all taken.
 class PosixSerialDevice final : public SerialDevice
@@ -38,13 +35,9 @@ public:
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult readByte(std::uint8_t &byte) override;
     std::optional<int> readableDescriptor() const override;
-
-    // The reason of the last failed open(); None after a successful one.
-    PortError lastError() const { return m_lastError; }
-    const std::string &lastErrorText() const { return m_lastErrorText; }
+    void discardInput() override;
 
 private:
-    bool fail(PortError error, std::string text);
     void releaseLockFile();
     // Once per open each: a caller that keeps using a dead port must not flood the log.
     bool writeFailed(const std::string &why);
@@ -57,8 +50,6 @@ private:
     int m_savedFileFlags = 0;
     bool m_readFailureLogged = false;
     bool m_writeFailureLogged = false;
-    PortError m_lastError = PortError::None;
-    std::string m_lastErrorText;
 };
 
 } // namespace kt::link

@@ -74,16 +74,15 @@ bool WinSerialDevice::open(int portNumber, std::string_view lineSettings)
 {
     const std::string port = "COM" + std::to_string(portNumber);
     // A second open must not disturb the one that runs (a card loop holds the port).
-    if (isOpen()) {
-        KT_WARNING(lcLink, "%s: not opened, a port is already open", port.c_str());
-        return false;
-    }
-    if (portNumber < 1) {
-        KT_WARNING(lcLink, "%s: no such port", port.c_str());
-        return false;
-    }
+    if (isOpen())
+        return failOpen({PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
+    if (portNumber < 1)
+        return failOpen({PortError::NoSuchDevice, portNumber, {}, 0, {}, "no such port"});
     const std::string path = win32PortPath(portNumber);
     const std::string where = port + " (" + path + ")";
+    const auto fail = [&](PortError kind, std::string reason) {
+        return failOpen({kind, portNumber, path, 0, {}, std::move(reason)});
+    };
 
     // Share mode 0: a port another program holds is refused, and no one gets in while we do.
     const HANDLE handle = m_api.createFile(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -93,18 +92,15 @@ bool WinSerialDevice::open(int portNumber, std::string_view lineSettings)
         switch (error) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
-            KT_WARNING(lcLink, "%s: no such port", where.c_str());
-            break;
+            return fail(PortError::NoSuchDevice, "no such port");
+        // Windows gives access denied for a port another program has open.
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-            KT_WARNING(lcLink, "%s: busy or access refused, another program may hold it: %s",
-                       where.c_str(), describe(error).c_str());
-            break;
+            return fail(PortError::Busy,
+                        "busy or access refused, another program may hold it: " + describe(error));
         default:
-            KT_WARNING(lcLink, "%s: cannot be opened: %s", where.c_str(), describe(error).c_str());
-            break;
+            return fail(PortError::Other, "cannot be opened: " + describe(error));
         }
-        return false;
     }
 
     // A handle whose time-outs cannot be read is not a serial port, and one that does not take
@@ -112,24 +108,24 @@ bool WinSerialDevice::open(int portNumber, std::string_view lineSettings)
     COMMTIMEOUTS saved{};
     if (!m_api.getCommTimeouts(handle, &saved)) {
         const DWORD error = ::GetLastError();
-        KT_WARNING(lcLink, "%s: not a serial port, its time-outs cannot be read: %s", where.c_str(),
-                   describe(error).c_str());
         m_api.closeHandle(handle);
-        return false;
+        return fail(PortError::NotATerminal,
+                    "not a serial port, its time-outs cannot be read: " + describe(error));
     }
     COMMTIMEOUTS linkTimeouts = kLinkTimeouts;
     if (!m_api.setCommTimeouts(handle, &linkTimeouts)) {
         const DWORD error = ::GetLastError();
-        KT_WARNING(lcLink, "%s: not used, the read time-out cannot be set: %s", where.c_str(),
-                   describe(error).c_str());
         m_api.closeHandle(handle);
-        return false;
+        return fail(PortError::Other, "not used, the read time-out cannot be set: " + describe(error));
     }
     m_handle = handle;
     m_savedTimeouts = saved;
+    clearOpenError();
     m_readFailureLogged = false;
     m_writeFailureLogged = false;
     applyLineSettings(where, lineSettings);
+    // Bytes heard before the open are no answer to anything we send.
+    discardInput();
     KT_DEBUG(lcLink, "%s open, line settings \"%.*s\"", where.c_str(),
              static_cast<int>(lineSettings.size()), lineSettings.data());
     return true;
@@ -204,6 +200,12 @@ ReadResult WinSerialDevice::readByte(std::uint8_t &byte)
     if (!m_api.readFile(m_handle, &byte, 1, &got, nullptr))
         return readFailed(::GetLastError());
     return got == 1 ? ReadResult::Byte : ReadResult::Empty;
+}
+
+void WinSerialDevice::discardInput()
+{
+    if (isOpen())
+        m_api.purgeComm(m_handle, PURGE_RXCLEAR);
 }
 
 // Once per open each: a caller that keeps using a dead port must not flood the log.

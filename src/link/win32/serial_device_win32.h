@@ -20,6 +20,7 @@ struct CommApi {
     decltype(&::WriteFile) writeFile = ::WriteFile;
     decltype(&::ReadFile) readFile = ::ReadFile;
     decltype(&::CloseHandle) closeHandle = ::CloseHandle;
+    decltype(&::PurgeComm) purgeComm = ::PurgeComm;
 };
 
 // The read time-outs the link puts on an open port: a one-byte read returns at once with a
@@ -45,6 +46,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return m_handle != INVALID_HANDLE_VALUE; }
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult readByte(std::uint8_t &byte) override;
+    void discardInput() override;
 
 private:
     void applyLineSettings(const std::string &where, std::string_view lineSettings);
