@@ -77,6 +77,7 @@ struct CliRig {
         cli::Runner::Io io{printer,
                            [this](const std::string &line) { notes += line + "\n"; },
                            [this] { return interruptWhen && interruptWhen(); },
+                           {},
                            {}};
         cli::Runner runner(link, watch, store, stored, io);
         return runner.run(parsed.invocation);

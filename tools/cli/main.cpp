@@ -13,6 +13,7 @@
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
 #include "text/text_table.h"
+#include "tone.h"
 
 #include <csignal>
 #include <cstdio>
@@ -103,9 +104,11 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
         return OpenFailure{port, device.lastError(), path.value_or(""), device.lastErrorText()};
     });
     kt::link::ReaderLink link(watch, kt::link::systemClock());
-    Runner::Io io{out, note, takeInterrupt, {}};
+    Runner::Io io{out, note, takeInterrupt, {}, {}};
     if (invocation.bell)
         io.bell = [] { std::fputs("\a", stderr); };
+    else if (invocation.command == Command::Provision)
+        io.tone = makeTone();
     Runner runner(link, watch, *store, loaded.settings, io);
     const int status = runner.run(invocation);
     link.closePort();

@@ -3,12 +3,17 @@
 #include "link/commands.h"
 #include "link/hex.h"
 #include "link/reader_link.h"
+#include "provision_bench.h"
 #include "text/list_items.h"
 #include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 namespace kt::cli
 {
@@ -21,20 +26,6 @@ namespace
 using ops::List;
 using ops::Panel;
 using text::localText;
-
-std::string twoDigits(int value)
-{
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%02d", value);
-    return digits;
-}
-
-// What a panel shows after its "S/N : " or "VER : ".
-std::string afterPrefix(const std::string &shown, int prefixText)
-{
-    const std::string prefix = localText(prefixText) + " : ";
-    return shown.rfind(prefix, 0) == 0 ? shown.substr(prefix.size()) : shown;
-}
 
 template <std::size_t N> std::string itemOf(const std::array<std::string_view, N> &items, int index)
 {
@@ -74,7 +65,8 @@ Runner::Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore
               },
           .beep =
               [this](int) {
-                  if (m_io.bell)
+                  // provision sounds once a reader, not at each of its operations.
+                  if (m_io.bell && m_invocation.command != Command::Provision)
                       m_io.bell();
               },
           .card = [this](const std::string &text) { cardShown(text); },
@@ -95,7 +87,13 @@ int Runner::run(const Invocation &invocation)
     // The link pumps while it waits for a reply, as the window handles its events then: that
     // is where an interrupt or the end of --seconds is noticed.
     m_link.setPumpEvents([this] { pump(); });
-    const int status = invocation.command == Command::Scan ? runScan() : runWithReader();
+    int status = kExitSuccess;
+    if (invocation.command == Command::Scan)
+        status = runScan();
+    else if (invocation.command == Command::Provision)
+        status = runProvision();
+    else
+        status = runWithReader();
     m_link.setPumpEvents({});
     return status;
 }
@@ -161,6 +159,136 @@ int Runner::runWithReader()
     return status;
 }
 
+namespace
+{
+
+std::string lineSettingsText(int index)
+{
+    return text::isLineSettingsIndex(index)
+               ? std::string(text::kLineSettingsList[static_cast<std::size_t>(index)])
+               : std::string();
+}
+
+// "12345678: ID 05 (was 01), mode 011 (was 001), 19200,e,8,1: ok"
+std::string describeReader(const ReaderResult &result, const std::string &serial)
+{
+    if (result.outcome == ReaderResult::Outcome::Already)
+        return serial + ": already set up as ID "
+               + std::to_string(std::atoi(result.alreadyId.c_str()));
+    std::string line = serial + ":";
+    if (result.before && result.after) {
+        const auto change = [](const std::string &now, const std::string &was) {
+            return now == was ? now : now + " (was " + was + ")";
+        };
+        line += " ID " + change(result.after->id, result.before->id) + ", mode "
+                + change(result.after->modeText(), result.before->modeText()) + ",";
+    }
+    return line + " " + lineSettingsText(result.lineIndexAfter) + ": " + result.outcomeText();
+}
+
+} // namespace
+
+int Runner::runProvision()
+{
+    const Invocation &inv = m_invocation;
+    if (m_settings.portNumber <= 0) {
+        m_io.note("no reader port is stored yet: give --port N");
+        return kExitUsage;
+    }
+    Report report;
+    if (inv.reportPath) {
+        std::string error;
+        if (!report.open(*inv.reportPath, error)) {
+            m_io.note(error + "; nothing was sent");
+            return kExitUsage;
+        }
+    }
+    ProvisionPlan plan;
+    plan.ids = inv.ids.value_or(IdRange{});
+    plan.port = m_settings.portNumber;
+    if (inv.allLineSettings) {
+        for (int i = 0; i < static_cast<int>(text::kLineSettingsList.size()); ++i)
+            plan.lineIndices.push_back(i);
+    } else {
+        plan.lineIndices.push_back(text::isLineSettingsIndex(m_settings.lineSettingsIndex)
+                                       ? m_settings.lineSettingsIndex
+                                       : text::kDefaultLineSettingsIndex);
+    }
+    plan.output = inv.outputMode;
+    plan.wiegand = inv.wiegandFormat;
+    plan.rs485 = inv.rs485Format;
+    plan.newLineIndex = inv.provisionLineSettingsIndex;
+
+    // The one port of the run, and nothing stored: the bench is not where the readers go.
+    m_watch.pinTo(plan.port);
+    m_view.setSavingAllowed(false);
+    if (!m_link.openPort(plan.port, lineSettingsText(plan.lineIndices.front()))) {
+        for (const OpenFailure &failure : portFailures(false))
+            m_io.note(describeFailure(failure));
+        return m_aborted ? kExitInterrupted : kExitPort;
+    }
+    m_link.closePort();
+
+    OpsBench bench(
+        context(), m_view, [this] { pump(); }, [this] { return m_aborted; });
+    bool reportFailed = false;
+    Provisioner::Events events;
+    events.waiting = [&](int nextId) {
+        m_io.note("waiting for a reader on COM" + std::to_string(plan.port) + " (next ID "
+                  + std::to_string(nextId) + ")");
+    };
+    events.readerDone = [&](const ReaderResult &result) {
+        const std::string serial = reportSerial(result.serial);
+        ReportRow row;
+        row.time = isoTime(std::time(nullptr));
+        row.port = plan.port;
+        row.serial = serial;
+        row.version = result.before ? result.before->version : "";
+        row.idBefore = result.before ? result.before->id : "";
+        row.idAfter = result.after ? result.after->id : row.idBefore;
+        row.modeBefore = result.before ? result.before->modeText() : "";
+        row.modeAfter = result.after ? result.after->modeText() : row.modeBefore;
+        row.lineSettings = lineSettingsText(result.lineIndexAfter);
+        row.outcome = result.outcomeText();
+        if (!report.append(row)) {
+            reportFailed = true;
+            m_io.note("the report " + inv.reportPath.value_or("") + " could not be written ("
+                      + std::strerror(errno) + "); stopped");
+            interrupted();
+        }
+        if (m_io.out.isJson()) {
+            m_io.out.object(
+                JsonObject()
+                    .text("event", "reader")
+                    .number("port", plan.port)
+                    .text("lineSettingsBefore", lineSettingsText(result.lineIndexBefore))
+                    .text("lineSettings", row.lineSettings)
+                    .text("serialNumber", serial)
+                    .text("version", row.version)
+                    .text("idBefore", row.idBefore)
+                    .text("idAfter", row.idAfter)
+                    .text("modeBefore", row.modeBefore)
+                    .text("modeAfter", row.modeAfter)
+                    .text("outcome", row.outcome));
+        } else {
+            m_io.out.line(describeReader(result, serial));
+        }
+        const bool good = result.outcome == ReaderResult::Outcome::Ok
+                          || result.outcome == ReaderResult::Outcome::Already;
+        if (m_io.bell)
+            m_io.bell();
+        else if (m_io.tone)
+            m_io.tone(good);
+    };
+    Provisioner provisioner(bench, plan, events);
+    const Provisioner::End end = provisioner.run(report.finished());
+    if (reportFailed)
+        return kExitFailed;
+    if (end == Provisioner::End::Interrupted)
+        return kExitInterrupted;
+    return provisioner.anyFailed() ? kExitFailed : kExitSuccess;
+}
+
 void Runner::runOperation()
 {
     ops::Context ctx = context();
@@ -171,7 +299,7 @@ void Runner::runOperation()
         // Where the bar already stood at N, pnID still shows the reader's own field (a reader
         // that reports ID 00 leaves the bar at 1 and pnID at "00"). What is sent is what the
         // bar says, as after a move away and back.
-        const std::string digits = twoDigits(m_view.idPosition());
+        const std::string digits = idDigits(m_view.idPosition());
         if (m_view.panelText(Panel::ID) != digits)
             m_view.setPanelText(Panel::ID, digits);
         ops::setReaderId(ctx);
@@ -198,6 +326,7 @@ void Runner::runOperation()
         break;
     case Command::Ports:
     case Command::Scan:
+    case Command::Provision:
         break;
     }
 }

@@ -38,6 +38,8 @@ public:
         // true once for each interrupt (Ctrl-C, SIGTERM) that arrived since the last call.
         std::function<bool()> takeInterrupt;
         std::function<void()> bell; // where the window beeps; may be empty
+        // provision's one tone a reader, success or failure; may be empty.
+        std::function<void(bool succeeded)> tone;
     };
 
     // link must run on watch. stored: the settings as loaded; the run works on a copy.
@@ -55,6 +57,7 @@ private:
 
     ops::Context context() { return {m_link, m_view, m_settings, m_state}; }
     int runScan();
+    int runProvision();
     int runWithReader();
     void runOperation();
     void readCards();

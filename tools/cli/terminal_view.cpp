@@ -35,6 +35,19 @@ std::size_t at(ops::List list)
 
 } // namespace
 
+std::string idDigits(int id)
+{
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%02d", id);
+    return digits;
+}
+
+std::string afterPrefix(const std::string &shown, int prefixText)
+{
+    const std::string prefix = text::localText(prefixText) + " : ";
+    return shown.rfind(prefix, 0) == 0 ? shown.substr(prefix.size()) : shown;
+}
+
 TerminalView::TerminalView(Hooks hooks)
     : m_hooks(std::move(hooks))
 {
@@ -87,9 +100,7 @@ void TerminalView::setIdPosition(int position)
     if (position == m_idPosition)
         return;
     m_idPosition = position;
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%02d", position);
-    setPanelText(ops::Panel::ID, digits);
+    setPanelText(ops::Panel::ID, idDigits(position));
 }
 
 void TerminalView::beep(int frequencyHz, int)

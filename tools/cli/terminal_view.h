@@ -14,6 +14,11 @@
 namespace kt::cli
 {
 
+// A reader ID as pnID shows it: two digits.
+std::string idDigits(int id);
+// What a panel shows after its caption and " : " ("S/N : 12345678" gives "12345678").
+std::string afterPrefix(const std::string &shown, int prefixText);
+
 class TerminalView final : public ops::ReaderView
 {
 public:
