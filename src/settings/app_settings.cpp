@@ -85,9 +85,9 @@ LoadedSettings loadSettings(SettingsStore &store)
     return loaded;
 }
 
-void saveLinkSettings(SettingsStore &store, const AppSettings &settings)
+bool saveLinkSettings(SettingsStore &store, const AppSettings &settings)
 {
-    (void)store.save({
+    return store.save({
         {kPortName, Value::ofDword(static_cast<std::uint32_t>(settings.portNumber))},
         {kLineIndexName, Value::ofDword(static_cast<std::uint32_t>(settings.lineSettingsIndex))},
         {kLineTextName, Value::ofString(settings.lineSettingsText)},

@@ -164,6 +164,29 @@ TEST_F(CtlSim, TheExitStatusAndStandardErrorSayWhatWentWrong)
     EXPECT_EQ(usage.out, "");
     EXPECT_NE(usage.err.find("from 1 to 99"), std::string::npos);
 
+    // Every outcome is one JSON object with --json, a usage error too.
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"--json", "set-id", "100"}, {"help", "bogus", "--json"}}) {
+        const CtlRun asJson = ctl(args);
+        EXPECT_EQ(asJson.status, 2);
+        ASSERT_EQ(asJson.lines.size(), 1u) << asJson.out;
+        EXPECT_FALSE(json(asJson.lines[0]).value("ok").toBool(true));
+        EXPECT_FALSE(json(asJson.lines[0]).value("message").toString().isEmpty());
+    }
+
+    // Output that could not be written is a failed run, after everything else was done.
+    for (kt::test::Stdout to : {kt::test::Stdout::DevFull, kt::test::Stdout::ClosedPipe}) {
+        CtlOptions lost = options();
+        lost.stdoutTo = to;
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"ports"}, {"--json", "scan"}, {"--help"}}) {
+            SCOPED_TRACE(args[0]);
+            const CtlRun run = kt::test::runCtl(args, lost);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find("writing standard output failed"), std::string::npos) << run.err;
+        }
+    }
+
     const CtlRun noPort = ctl({"--port", "9", "set-id", "4"});
     EXPECT_EQ(noPort.status, 3);
     EXPECT_NE(noPort.err.find("COM9: no such port"), std::string::npos) << noPort.err;
@@ -221,7 +244,7 @@ TEST_F(CtlSim, AnInterruptStopsReadCardsAsTheCancelButtonDoes)
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(strsignal(signal));
         const int pollsBefore = occurrences(sim.log(), kPollFrame);
-        CtlProcess reading({"read-cards"}, options());
+        CtlProcess reading({"read-cards", "--every-poll"}, options());
         ASSERT_TRUE(reading.waitForLines(2)) << reading.err();
         const std::size_t shown = reading.outLines().size();
         reading.signal(signal);
@@ -349,7 +372,7 @@ TEST_F(CtlSim, AnInterruptedProvisionLeavesWholeRowsAndTheReaderHalfDoneReported
     ASSERT_TRUE(provision.waitForLines(1)) << provision.err();
     ASSERT_EQ(sim.command("unplug"), "ok unplug");
     ASSERT_EQ(sim.command("plug 22222222 4"), "ok plug 22222222");
-    ASSERT_EQ(sim.command("delay 100"), "ok delay 100");
+    ASSERT_EQ(sim.command("delay 60"), "ok delay 60");
     ASSERT_TRUE(sim.waitForLog("id 02")) << "the second reader took its ID";
     provision.signal(SIGINT);
     EXPECT_EQ(provision.wait(), 130) << provision.err();

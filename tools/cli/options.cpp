@@ -468,8 +468,9 @@ and nothing is saved. If no reader answers there, nothing is sent and the exit s
 'kt4500ctl scan' finds the reader and stores where it is.
 )";
     static constexpr std::string_view kExitStatus = R"(
-Exit status: 0 success, 1 the reader failed or was not found, 2 usage error, 3 the port
-could not be opened, 130 interrupted before the operation ended.
+Exit status: 0 success, 1 the reader failed or was not found (or standard output could not
+be written), 2 usage error, 3 the port could not be opened, 4 the scan found the reader but
+could not save its port and line settings, 130 interrupted before the operation ended.
 )";
 
     std::string text;
@@ -516,6 +517,8 @@ does. With --port, only that port.
 The window's "Scan Reader": tries the stored port first, then ports 1 to 16 with the stored
 line settings (with --all-line-settings: with each of the 12 line settings), stores and saves
 where the reader answered, and reads its serial number, version, ID and output mode.
+With --port N, only port N is tried (at the stored or given line settings, and with
+--all-line-settings at each), and no other port is ever stored.
 
   --all-line-settings    try every line setting on each port (the window's lock box cleared)
 )";
@@ -559,13 +562,15 @@ As in the window, the stored line settings do not change.
 )";
         break;
     case Command::ReadCards:
-        text = R"(Usage: kt4500ctl read-cards [--count N] [--seconds S] [OPTIONS]
+        text = R"(Usage: kt4500ctl read-cards [--count N] [--seconds S] [--every-poll] [OPTIONS]
 
-The window's "Read Card": polls the reader and prints each card it reports, until Ctrl-C
-(the window's "Cancel Read Card": one more poll, then the port is closed), until the reader
-stops answering, or until:
-  --count N      N cards have been shown (no poll after the Nth)
+The window's "Read Card": polls the reader and prints each card when it is presented (the
+first reply with its number after one without it, or another number), until Ctrl-C (the
+window's "Cancel Read Card": one more poll, then the port is closed), until the reader stops
+answering, or until:
+  --count N      N cards have been presented (no poll after the Nth)
   --seconds S    S seconds have passed (then as Ctrl-C)
+  --every-poll   print the card at every poll that reports one (--count counts those)
 )";
         break;
     case Command::Provision:

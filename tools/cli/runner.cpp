@@ -60,7 +60,9 @@ Runner::Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore
           .sleep = [this](int ms) { m_link.clock().sleepMs(static_cast<std::uint32_t>(ms)); },
           .save =
               [this] {
-                  settings::saveLinkSettings(m_store, m_settings);
+                  // The store logs why a save failed; the exit status tells the caller.
+                  if (!settings::saveLinkSettings(m_store, m_settings))
+                      m_saveFailed = true;
                   m_saved = true;
               },
           .beep =
@@ -100,11 +102,20 @@ int Runner::run(const Invocation &invocation)
 
 int Runner::runScan()
 {
+    // A port named on the command line is the only one tried: a search of the others could
+    // find and store another reader than the one meant.
+    m_watch.pinTo(m_invocation.port);
     m_view.setLockChecked(!m_invocation.allLineSettings);
     m_view.beginOperation();
     ops::Context ctx = context();
     ops::scanReader(ctx);
+    m_watch.pinTo(std::nullopt);
     const int status = finish(Command::Scan);
+    if (m_saveFailed) {
+        m_io.note("the reader's port and line settings could not be stored; later runs do not "
+                  "find it there");
+        return status == kExitSuccess ? kExitNotSaved : status;
+    }
     const bool elsewhere = m_settings.portNumber != m_stored.portNumber
                            || m_settings.lineSettingsText != m_stored.lineSettingsText;
     if (status == kExitSuccess && !m_saved && elsewhere)
@@ -336,6 +347,8 @@ void Runner::readCards()
     m_stage = Stage::Cards;
     m_stopClicked = false;
     m_cardsShown = 0;
+    m_shownCard.reset();
+    m_cardAway = true;
     m_cardsStartMs = m_link.clock().nowMs();
     ops::Context ctx = context();
     ops::readCardClick(ctx);
@@ -344,6 +357,10 @@ void Runner::readCards()
 
 void Runner::pump()
 {
+    // The link keeps the reply of the last poll until the next one: one without a card
+    // between two with the same number makes the second a new presentation.
+    if (m_stage == Stage::Cards && m_link.replyLength() != link::kCardReplyLength)
+        m_cardAway = true;
     if (m_io.takeInterrupt && m_io.takeInterrupt())
         interrupted();
     // Unsigned subtraction keeps the length right across the clock's wrap.
@@ -383,10 +400,15 @@ void Runner::cardShown(const std::string &text)
 {
     if (m_stage != Stage::Cards)
         return;
+    const std::string field(link::cardNumberField(m_link.lastReply()));
+    const bool presented = m_cardAway || m_shownCard != field;
+    m_cardAway = false;
+    m_shownCard = field;
+    if (!presented && !m_invocation.everyPoll)
+        return;
     ++m_cardsShown;
     bool written = false;
     if (m_io.out.isJson()) {
-        const std::string_view field = link::cardNumberField(m_link.lastReply());
         written = m_io.out.object(JsonObject()
                                       .text("event", "card")
                                       .text("card", field)

@@ -27,6 +27,7 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1; // the reader failed or was not found
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3; // the port could not be opened
+constexpr int kExitNotSaved = 4; // the scan found the reader, its settings could not be saved
 constexpr int kExitInterrupted = 130;
 
 class Runner
@@ -87,8 +88,11 @@ private:
     Stage m_stage = Stage::Other;
     bool m_aborted = false;
     bool m_saved = false;
+    bool m_saveFailed = false;
     bool m_stopClicked = false;
     int m_cardsShown = 0;
+    std::optional<std::string> m_shownCard; // the number of the last card reply
+    bool m_cardAway = true;                 // a poll without a card came after it
     std::uint32_t m_cardsStartMs = 0;
 };
 
