@@ -95,8 +95,6 @@ public:
         if (m_state.cardReading && ++m_loopPumps == kStopAfterPumps)
             m_state.cardReading = false;
     }
-    void sleepMs(int ms) override { m_clock.sleepMs(static_cast<std::uint32_t>(ms)); }
-    void saveLinkSettings() override {}
 
     std::array<std::string, 5> panels{"Start Scan Reader!", "S/N : ________", "VER : __.__-__",
                                       "__", "Card ID"};
@@ -153,11 +151,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     kt::settings::AppSettings settings{3, "19200,e,8,1", 5, "English"};
     Context ctx{link, view, settings, state};
 
-    scanReader(ctx);
+    const kt::ops::Result scan = scanReader(ctx);
     requireIdle(view, state, device);
+    require(scan.ok() == state.readerFound && scan.ok() == scan.reader.has_value(),
+            "a scan reports success exactly when it found the reader and read its info");
     // The parameter commands, presets and card loop need a found reader; pretend one was.
     state.readerFound = true;
-    const std::array<void (*)(Context &), 4> commands = {setReaderId, setLineSettings,
+    const std::array<kt::ops::Result (*)(Context &), 4> commands = {setReaderId, setLineSettings,
                                                          setOutputMode, readCardClick};
     for (auto command : commands) {
         command(ctx);

@@ -3,7 +3,6 @@
 #include "app/beeper.h"
 #include "app/system_menu.h"
 #include "lamp.h"
-#include "link/clock.h"
 #include "link/reader_link.h"
 #include "picture_above_button.h"
 #include "pictures.h"
@@ -442,7 +441,7 @@ void TfrmModule::keyPressEvent(QKeyEvent *event)
 
 kt::ops::Context TfrmModule::context()
 {
-    return kt::ops::Context{m_link, *this, m_settings, m_state};
+    return kt::ops::Context{m_link, *this, m_settings, m_state, &m_store};
 }
 
 void TfrmModule::btnScanClick()
@@ -563,11 +562,6 @@ void TfrmModule::BusyMode(bool on)
         setWindowEnabled(true);
         tmrBusy->stop();
     }
-}
-
-void TfrmModule::SaveLinkSettings()
-{
-    kt::settings::saveLinkSettings(m_store, m_settings);
 }
 
 void TfrmModule::SaveLanguage()
@@ -739,15 +733,4 @@ void TfrmModule::beep(int frequencyHz, int durationMs)
 void TfrmModule::pumpEvents()
 {
     QCoreApplication::processEvents();
-}
-
-void TfrmModule::sleepMs(int ms)
-{
-    if (ms > 0)
-        kt::link::systemClock().sleepMs(static_cast<std::uint32_t>(ms));
-}
-
-void TfrmModule::saveLinkSettings()
-{
-    SaveLinkSettings();
 }

@@ -70,8 +70,6 @@ public:
     void setCursor(kt::ops::Cursor cursor) override;
     void beep(int frequencyHz, int durationMs) override;
     void pumpEvents() override;
-    void sleepMs(int ms) override;
-    void saveLinkSettings() override;
 
 public slots:
     void btnScanClick();
@@ -95,7 +93,6 @@ public slots:
     void FormCreate();
     void FormShow();
     void BusyMode(bool on);
-    void SaveLinkSettings();
     void SaveLanguage();
 
 protected:

@@ -44,6 +44,11 @@ bool ReaderLink::isOpen() const
     return m_device.isOpen();
 }
 
+void ReaderLink::pause(std::uint32_t ms)
+{
+    m_clock.sleepMs(ms);
+}
+
 void ReaderLink::writeByte(std::uint8_t value)
 {
     // Write errors are not acted on here: a frame that did not go out ends as a time-out.

@@ -31,6 +31,9 @@ public:
     void closePort();
     [[nodiscard]] bool isOpen() const;
 
+    // Blocks the thread for at least ms on the link's clock, handling no events.
+    void pause(std::uint32_t ms);
+
     // One byte, then a 1 ms pause.
     void writeByte(std::uint8_t value);
     // One write of all the bytes (0 to 255 of them; 0 writes nothing), then a 5 ms pause.

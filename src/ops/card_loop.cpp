@@ -49,29 +49,38 @@ void pollCards(Context &ctx)
     while (ctx.state.cardReading) {
         for (int i = 0; i < kWaitingPasses; ++i) {
             ctx.view.pumpEvents();
-            ctx.view.sleepMs(kWaitingPassMs);
+            ctx.link.pause(kWaitingPassMs);
         }
         if (!ctx.link.transact(link::kCardQuery))
             return;
         if (ctx.link.replyLength() != link::kCardReplyLength)
             continue;
-        ctx.view.setPanelText(Panel::CardID, cardText(link::cardNumberField(ctx.link.lastReply())));
+        Card card;
+        card.number = std::string(link::cardNumberField(ctx.link.lastReply()));
+        card.shown = cardText(card.number);
+        ctx.view.setPanelText(Panel::CardID, card.shown);
         ctx.view.setLamp(Lamp::Card, Colour::Yellow);
         ctx.view.startCardTimer();
+        if (ctx.cardShown)
+            ctx.cardShown(card);
     }
 }
 
-void runCardLoop(Context &ctx)
+Result runCardLoop(Context &ctx)
 {
     ReaderView &view = ctx.view;
+    Result result;
     const int port = ctx.settings.portNumber;
     if (!ctx.link.openPort(port, ctx.settings.lineSettingsText)) {
         view.setLamp(Lamp::Comm, Colour::Red);
-        view.setPanelText(Panel::Msg, localText(kTextOpenCom) + " : " + std::to_string(port) + " "
-                                          + localText(kTextError));
+        result.outcome = Outcome::PortNotOpened;
+        result.textId = kTextOpenCom;
+        showMessage(view, result,
+                    localText(kTextOpenCom) + " : " + std::to_string(port) + " "
+                        + localText(kTextError));
         ctx.state.cardReading = false;
-        view.beep(kFailureBeepHz, kBeepMs);
-        return;
+        beepFor(view, result.outcome);
+        return result;
     }
     view.busyMode(true);
     // The blink runs while the window takes input again, so that the stop click gets through.
@@ -80,33 +89,37 @@ void runCardLoop(Context &ctx)
     view.busyMode(false);
     if (ctx.state.cardReading) {
         ctx.state.cardReading = false;
-        showOutcome(view, false, localText(kTextReaderNotFind));
+        showOutcome(view, result, Outcome::ReaderFailed, kTextReaderNotFind);
     } else {
-        showOutcome(view, true);
+        showOutcome(view, result, Outcome::Ok);
     }
     view.setLamp(Lamp::Card, Colour::White);
     ctx.link.closePort();
+    return result;
 }
 
 } // namespace
 
-void readCardClick(Context &ctx)
+Result readCardClick(Context &ctx)
 {
     ReaderView &view = ctx.view;
+    Result result;
     if (!ctx.state.readerFound) {
-        view.setPanelText(Panel::Msg, localText(kTextStartScanReader));
-        view.beep(kFailureBeepHz, kBeepMs);
-        return;
+        result.textId = kTextStartScanReader;
+        showMessage(view, result, localText(kTextStartScanReader));
+        beepFor(view, result.outcome);
+        return result;
     }
     if (ctx.state.cardReading) {
         ctx.state.cardReading = false;
-        return;
+        result.outcome = Outcome::Ok;
+        return result;
     }
     // A stop is pending and the loop is finishing its pass further down this call stack: a
     // nested start would try the port that loop holds and could cost it its port.
     if (ctx.state.cardLoopRunning) {
         KT_INFO(lcOps, "card reading is stopping; the click is ignored");
-        return;
+        return result;
     }
 
     ctx.state.cardReading = true;
@@ -114,11 +127,12 @@ void readCardClick(Context &ctx)
     const std::string caption = view.readCardCaption();
     view.setReadCardCaption(localText(kTextCancelReadCard));
     enableControls(view, false);
-    runCardLoop(ctx);
+    result = runCardLoop(ctx);
     view.setPanelText(Panel::CardID, localText(kTextCardId));
     enableControls(view, true);
     view.setReadCardCaption(caption);
     ctx.state.cardLoopRunning = false;
+    return result;
 }
 
 } // namespace kt::ops

@@ -54,24 +54,26 @@ bool identityAnswered(link::ReaderLink &link, int tries)
     return false;
 }
 
+enum class Search { Found, Silent, NotOpened };
+
 // The port and line settings found last time; nothing is stored or saved here.
-bool findOnStoredPort(Context &ctx)
+Search findOnStoredPort(Context &ctx)
 {
     const int port = ctx.settings.portNumber;
     if (port <= 0)
-        return false;
+        return Search::Silent;
     ctx.view.selectItem(List::BaudRate, usableLineSettingsIndex(ctx.settings.lineSettingsIndex));
     if (!ctx.link.openPort(port, ctx.settings.lineSettingsText))
-        return false;
+        return Search::NotOpened;
     showCandidate(ctx.view, port);
     const bool found = identityAnswered(ctx.link, kStoredPortTries);
     ctx.link.closePort();
-    return found;
+    return found ? Search::Found : Search::Silent;
 }
 
 // Ports 1 to 16, each with every line setting or, with chkLock ticked, the stored one only.
-// The first candidate that answers is stored and saved.
-bool sweep(Context &ctx)
+// The first candidate that answers is stored and saved; true when one answered.
+bool sweep(Context &ctx, Result &result)
 {
     for (int port = kFirstSweepPort; port <= kLastSweepPort; ++port) {
         for (int index = 0; index < static_cast<int>(text::kLineSettingsList.size()); ++index) {
@@ -89,7 +91,10 @@ bool sweep(Context &ctx)
                 ctx.settings.portNumber = port;
                 ctx.settings.lineSettingsText = std::string(lineSettings);
                 ctx.settings.lineSettingsIndex = candidate;
-                ctx.view.saveLinkSettings();
+                if (ctx.store) {
+                    result.saved = settings::saveLinkSettings(*ctx.store, ctx.settings);
+                    result.saveFailed = !result.saved;
+                }
             }
             ctx.link.closePort();
             if (found)
@@ -103,7 +108,7 @@ bool sweep(Context &ctx)
 
 // Reads the three mode digits of a mode reply and selects them; a digit with no item leaves
 // its list without a selection. false, with nothing selected: a field is not a decimal digit.
-bool selectModeFields(ReaderView &view, std::string_view reply)
+bool selectModeFields(ReaderView &view, std::string_view reply, ReaderInfo &info)
 {
     const std::optional<int> mode = link::decimalField(link::outputModeField(reply));
     const std::optional<int> wiegand = link::decimalField(link::wiegandFormatField(reply));
@@ -116,61 +121,67 @@ bool selectModeFields(ReaderView &view, std::string_view reply)
     view.selectItem(List::Mode, *mode);
     view.selectItem(List::Wiegand, *wiegand);
     view.selectItem(List::RS485, *rs485);
+    info.outputMode = *mode;
+    info.wiegandFormat = *wiegand;
+    info.rs485Format = *rs485;
     return true;
 }
 
-// The version and mode queries on the found port. true when the mode reply was read.
-bool readVersionAndMode(Context &ctx)
+// The version and mode queries on the found port. Ok when the mode reply was read.
+Outcome readVersionAndMode(Context &ctx, Result &result, ReaderInfo &info)
 {
     const int port = ctx.settings.portNumber;
     if (!ctx.link.openPort(port, ctx.settings.lineSettingsText))
-        return false;
-    bool infoRead = false;
+        return Outcome::PortNotOpened;
+    Outcome outcome = Outcome::ReaderFailed;
     for (int i = 0; i < kVersionTries; ++i) {
-        ctx.view.sleepMs(kInfoPauseMs);
+        ctx.link.pause(kInfoPauseMs);
         if (!ctx.link.transact(link::kVersionQuery))
             continue;
-        ctx.view.sleepMs(kInfoPauseMs);
-        ctx.view.setPanelText(Panel::Version,
-                              localText(kTextVersion) + " : "
-                                  + std::string(link::versionField(ctx.link.lastReply())));
+        ctx.link.pause(kInfoPauseMs);
+        info.version = std::string(link::versionField(ctx.link.lastReply()));
+        ctx.view.setPanelText(Panel::Version, localText(kTextVersion) + " : " + info.version);
         // The mode query is sent once: a failed one ends the info read.
         if (ctx.link.transact(link::kModeQuery)
-            && selectModeFields(ctx.view, ctx.link.lastReply())) {
-            infoRead = true;
-            ctx.view.setPanelText(Panel::Msg, localText(kTextInfoOk) + portSuffix(port) + ")");
+            && selectModeFields(ctx.view, ctx.link.lastReply(), info)) {
+            outcome = Outcome::Ok;
+            result.textId = kTextInfoOk;
+            showMessage(ctx.view, result, localText(kTextInfoOk) + portSuffix(port) + ")");
             ctx.state.readerFound = true;
         }
         break;
     }
     ctx.link.closePort();
-    return infoRead;
+    return outcome;
 }
 
 // Shows what the identity reply in lastReply() says, then reads the version and the mode.
-bool readInfo(Context &ctx)
+Outcome readInfo(Context &ctx, Result &result, ReaderInfo &info)
 {
-    ctx.view.selectItem(List::BaudRate, usableLineSettingsIndex(ctx.settings.lineSettingsIndex));
+    info.port = ctx.settings.portNumber;
+    info.lineSettingsIndex = usableLineSettingsIndex(ctx.settings.lineSettingsIndex);
+    ctx.view.selectItem(List::BaudRate, info.lineSettingsIndex);
     const std::string identity = ctx.link.lastReply();
-    ctx.view.setPanelText(Panel::Serial, localText(kTextSerial) + " : "
-                                             + std::string(link::serialNumberField(identity)));
-    const std::string_view readerId = link::readerIdField(identity);
-    ctx.view.setPanelText(Panel::ID, readerId);
-    const std::optional<int> idValue = link::decimalField(readerId);
+    info.serialNumber = std::string(link::serialNumberField(identity));
+    ctx.view.setPanelText(Panel::Serial, localText(kTextSerial) + " : " + info.serialNumber);
+    info.readerId = std::string(link::readerIdField(identity));
+    ctx.view.setPanelText(Panel::ID, info.readerId);
+    const std::optional<int> idValue = link::decimalField(info.readerId);
     if (!idValue) {
-        KT_WARNING(lcOps, "reader ID field \"%.*s\" is not two decimal digits",
-                   static_cast<int>(readerId.size()), readerId.data());
-        return false;
+        KT_WARNING(lcOps, "reader ID field \"%s\" is not two decimal digits",
+                   info.readerId.c_str());
+        return Outcome::ReaderFailed;
     }
     ctx.view.setIdPosition(*idValue);
-    return readVersionAndMode(ctx);
+    return readVersionAndMode(ctx, result, info);
 }
 
 } // namespace
 
-void scanReader(Context &ctx)
+Result scanReader(Context &ctx)
 {
     ReaderView &view = ctx.view;
+    Result result;
     view.setCursor(Cursor::Hourglass);
     view.busyMode(true);
     showStartOfScan(view);
@@ -180,22 +191,29 @@ void scanReader(Context &ctx)
         KT_WARNING(lcOps, "stored line-settings index %d is outside the list; index %d stands in",
                    ctx.settings.lineSettingsIndex, text::kDefaultLineSettingsIndex);
 
-    const bool found = findOnStoredPort(ctx) || sweep(ctx);
+    const Search stored = findOnStoredPort(ctx);
+    const bool found = stored == Search::Found || sweep(ctx, result);
+    ReaderInfo info;
     if (!found) {
         view.busyMode(false);
         view.setLamp(Lamp::Comm, Colour::Red);
         view.selectItem(List::BaudRate, text::kDefaultLineSettingsIndex);
-        view.setPanelText(Panel::Msg, localText(kTextReaderNotFind));
-        view.beep(kFailureBeepHz, kBeepMs);
-    } else if (readInfo(ctx)) {
+        result.outcome =
+            stored == Search::NotOpened ? Outcome::PortNotOpened : Outcome::ReaderNotFound;
+        result.textId = kTextReaderNotFind;
+        showMessage(view, result, localText(kTextReaderNotFind));
+        beepFor(view, result.outcome);
+    } else if (const Outcome outcome = readInfo(ctx, result, info); outcome == Outcome::Ok) {
         view.busyMode(false);
-        showOutcome(view, true);
+        showOutcome(view, result, outcome);
+        result.reader = std::move(info);
     } else {
         view.busyMode(false);
-        showOutcome(view, false,
+        showOutcome(view, result, outcome, kTextInfoError,
                     localText(kTextInfoError) + portSuffix(ctx.settings.portNumber) + ")");
     }
     view.setCursor(Cursor::Default);
+    return result;
 }
 
 } // namespace kt::ops

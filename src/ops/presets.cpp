@@ -32,11 +32,11 @@ constexpr std::array<PresetValues, 5> kPresets = {{
 
 } // namespace
 
-void applyPreset(Context &ctx, Preset preset)
+Result applyPreset(Context &ctx, Preset preset)
 {
     const auto at = static_cast<std::size_t>(preset);
     if (at >= kPresets.size())
-        return;
+        return {};
     const PresetValues &values = kPresets[at];
     ReaderView &view = ctx.view;
 
@@ -56,7 +56,7 @@ void applyPreset(Context &ctx, Preset preset)
                             setLineSettingsFromList(view)};
     exchange.okText = values.okText;
     exchange.errorText = values.errorText;
-    runSetExchange(ctx, exchange);
+    return runSetExchange(ctx, exchange);
 }
 
 } // namespace kt::ops

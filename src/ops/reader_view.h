@@ -57,11 +57,6 @@ public:
     virtual void beep(int frequencyHz, int durationMs) = 0;
     // One pass of the window's event queue: every pending event handled, then return.
     virtual void pumpEvents() = 0;
-    // Blocks the thread without handling events.
-    virtual void sleepMs(int ms) = 0;
-
-    // Writes the stored port and line settings to the settings store (a failure is silent).
-    virtual void saveLinkSettings() = 0;
 };
 
 } // namespace kt::ops

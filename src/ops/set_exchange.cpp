@@ -60,13 +60,13 @@ bool commandsCanBeBuilt(const SetExchange &exchange)
 // One try: the identity query, then every set command. true when all of them were answered.
 bool runTry(Context &ctx, const SetExchange &exchange)
 {
-    ctx.view.sleepMs(kPauseMs);
+    ctx.link.pause(kPauseMs);
     if (!ctx.link.transact(link::kIdentityQuery)
         || ctx.link.replyLength() != link::kIdentityReplyLength)
         return false;
     const std::string serialNumber(link::serialNumberField(ctx.link.lastReply()));
     for (const SetCommand &build : exchange.setCommands) {
-        ctx.view.sleepMs(kPauseMs);
+        ctx.link.pause(kPauseMs);
         const std::optional<std::string> command = build(serialNumber);
         if (!command) {
             KT_WARNING(lcOps,
@@ -84,7 +84,7 @@ bool runTry(Context &ctx, const SetExchange &exchange)
 }
 
 // Everything after the gate; ends with the outcome shown.
-void exchangeWithReader(Context &ctx, const SetExchange &exchange)
+void exchangeWithReader(Context &ctx, const SetExchange &exchange, Result &result)
 {
     if (exchange.preparation)
         exchange.preparation();
@@ -92,32 +92,39 @@ void exchangeWithReader(Context &ctx, const SetExchange &exchange)
     // reader a malformed command: the operation is refused as failed before the port opens.
     if (!commandsCanBeBuilt(exchange)) {
         KT_WARNING(lcOps, "the controls do not make a complete set command; nothing is sent");
-        showOutcome(ctx.view, false, localText(exchange.errorText));
+        showOutcome(ctx.view, result, Outcome::Refused, exchange.errorText);
         return;
     }
-    ctx.view.setPanelText(Panel::Msg, exchange.openingMessage());
-    bool succeeded = false;
-    if (ctx.link.openPort(ctx.settings.portNumber, ctx.settings.lineSettingsText)) {
-        for (int i = 0; i < kTries && !succeeded; ++i)
-            succeeded = runTry(ctx, exchange);
-        ctx.link.closePort();
+    showMessage(ctx.view, result, exchange.openingMessage());
+    if (!ctx.link.openPort(ctx.settings.portNumber, ctx.settings.lineSettingsText)) {
+        showOutcome(ctx.view, result, Outcome::PortNotOpened, exchange.errorText);
+        return;
     }
-    showOutcome(ctx.view, succeeded, localText(succeeded ? exchange.okText : exchange.errorText));
+    bool succeeded = false;
+    for (int i = 0; i < kTries && !succeeded; ++i)
+        succeeded = runTry(ctx, exchange);
+    ctx.link.closePort();
+    if (succeeded)
+        showOutcome(ctx.view, result, Outcome::Ok, exchange.okText);
+    else
+        showOutcome(ctx.view, result, Outcome::ReaderFailed, exchange.errorText);
 }
 
 } // namespace
 
-void runSetExchange(Context &ctx, const SetExchange &exchange)
+Result runSetExchange(Context &ctx, const SetExchange &exchange)
 {
     ReaderView &view = ctx.view;
+    Result result;
     view.setCursor(Cursor::Hourglass);
     view.setWindowEnabled(false);
     if (ctx.state.readerFound)
-        exchangeWithReader(ctx, exchange);
+        exchangeWithReader(ctx, exchange, result);
     else
-        showOutcome(view, false, localText(kTextStartScanReader));
+        showOutcome(view, result, Outcome::Refused, kTextStartScanReader);
     view.setWindowEnabled(true);
     view.setCursor(Cursor::Default);
+    return result;
 }
 
 SetCommand setIdFromPanel(ReaderView &view)
@@ -157,7 +164,7 @@ SetCommand setLineSettingsFromList(ReaderView &view)
     };
 }
 
-void setReaderId(Context &ctx)
+Result setReaderId(Context &ctx)
 {
     ReaderView &view = ctx.view;
     SetExchange exchange;
@@ -167,10 +174,10 @@ void setReaderId(Context &ctx)
     exchange.setCommands = {setIdFromPanel(view)};
     exchange.okText = kTextSetReaderIdOk;
     exchange.errorText = kTextSetReaderIdError;
-    runSetExchange(ctx, exchange);
+    return runSetExchange(ctx, exchange);
 }
 
-void setLineSettings(Context &ctx)
+Result setLineSettings(Context &ctx)
 {
     ReaderView &view = ctx.view;
     SetExchange exchange;
@@ -189,10 +196,10 @@ void setLineSettings(Context &ctx)
     };
     exchange.okText = kTextSetBaudRateOk;
     exchange.errorText = kTextSetBaudRateError;
-    runSetExchange(ctx, exchange);
+    return runSetExchange(ctx, exchange);
 }
 
-void setOutputMode(Context &ctx)
+Result setOutputMode(Context &ctx)
 {
     ReaderView &view = ctx.view;
     SetExchange exchange;
@@ -206,7 +213,7 @@ void setOutputMode(Context &ctx)
     exchange.setCommands = {setModeFromLists(view)};
     exchange.okText = kTextSetModeOk;
     exchange.errorText = kTextSetModeError;
-    runSetExchange(ctx, exchange);
+    return runSetExchange(ctx, exchange);
 }
 
 } // namespace kt::ops

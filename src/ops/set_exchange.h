@@ -31,7 +31,7 @@ struct SetExchange {
 // Disables the window (without the busy blink), opens the stored port, makes at most 2 tries
 // of the identity query and the set commands, closes the port and shows the outcome. Blocks;
 // only the transactions handle window events.
-void runSetExchange(Context &ctx, const SetExchange &exchange);
+Result runSetExchange(Context &ctx, const SetExchange &exchange);
 
 // Set commands built from the controls.
 SetCommand setIdFromPanel(ReaderView &view); // "A00C" + serial + the caption of pnID

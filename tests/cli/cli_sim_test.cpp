@@ -283,8 +283,27 @@ std::vector<std::vector<std::string>> reportRows(const std::string &path)
     return kt::cli::parseCsv(text.str());
 }
 
+TEST_F(CtlSim, WithNoLineSettingsStoredTheOutcomeNamesThoseOfThePort)
+{
+    std::filesystem::remove(settingsPath);
+    {
+        kt::link::PosixSerialDevice earlier = device(); // the line keeps them after close
+        ASSERT_TRUE(earlier.open(3, "19200,e,8,1"));
+    }
+    const CtlRun scan = ctl({"--json", "--port", "3", "scan"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    ASSERT_EQ(scan.lines.size(), 1u) << scan.out;
+    // A pseudo-terminal carries no parity.
+    EXPECT_EQ(json(scan.lines[0]).value("lineSettings").toString(), "19200,n,8,1");
+    const CtlRun plain = ctl({"--port", "3", "scan"});
+    ASSERT_EQ(plain.lines.size(), 6u) << plain.out;
+    EXPECT_EQ(plain.lines[4], "BaudRate : 19200,n,8,1");
+}
+
 TEST_F(CtlSim, ProvisionGivesEachReaderOfTheBoxTheNextId)
 {
+    // Nothing stored: a reader fresh from its box is looked for at its factory settings.
+    std::filesystem::remove(settingsPath);
     const std::string report = sim.dir() + "/site.csv";
     CtlProcess provision({"provision", "--port", "3", "--ids", "1-3", "--report", report},
                          options());

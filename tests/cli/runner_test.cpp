@@ -82,7 +82,7 @@ struct CliRig {
                            [this] { return interruptWhen && interruptWhen(); },
                            {},
                            {}};
-        cli::Runner runner(link, watch, store, stored, io);
+        cli::Runner runner(link, watch, store, stored, io, view);
         return runner.run(parsed.invocation);
     }
 
@@ -118,6 +118,7 @@ struct CliRig {
     std::FILE *output = nullptr;
     std::string notes;
     std::function<bool()> interruptWhen;
+    cli::TerminalView *view = nullptr; // nullptr: the runner's own
     std::optional<std::string> card;
     std::function<void(int)> onPoll;
     bool pollsAnswered = true;
@@ -364,6 +365,75 @@ TEST(Runner, ReadCardsStopsAsTheCancelButtonDoes)
     EXPECT_EQ(piped.run({"read-cards"}), 0);
     EXPECT_EQ(piped.polls, 1) << "a card that cannot be written stops the loop";
     std::fclose(piped.output);
+}
+
+// The terminal's controls with other tones and other words on every display-only panel, as
+// another tone table or a fourth language would give them.
+class ReskinnedView final : public cli::TerminalView
+{
+public:
+    void beep(int frequencyHz, int durationMs) override
+    {
+        TerminalView::beep(frequencyHz == ops::kSuccessBeepHz ? 440 : 880, durationMs);
+    }
+    void setPanelText(ops::Panel panel, std::string_view utf8) override
+    {
+        const bool shownOnly = panel != ops::Panel::ID;
+        TerminalView::setPanelText(panel, shownOnly ? "~" + std::string(utf8) : std::string(utf8));
+    }
+};
+
+TEST(Runner, ReportsTheSameWhateverTheViewSoundsOrShows)
+{
+    const struct {
+        const char *name;
+        std::vector<std::string> args;
+        std::function<void(CliRig &)> setUp;
+    } cases[] = {
+        {"scan", {"scan", "--json"}, [](CliRig &r) { r.addReader(3); }},
+        {"scan, plain", {"scan"}, [](CliRig &r) { r.addReader(3); }},
+        {"set-id", {"set-id", "7", "--json"}, [](CliRig &r) { r.addReader(3); }},
+        {"cards",
+         {"read-cards", "--count", "2", "--every-poll", "--json"},
+         [](CliRig &r) {
+             r.addReader(3);
+             r.card = "00BC614E";
+         }},
+        {"cards, plain",
+         {"read-cards", "--count", "1"},
+         [](CliRig &r) {
+             r.addReader(3);
+             r.card = "0000ABCD";
+         }},
+        {"silent reader", {"set-id", "7", "--json"}, [](CliRig &r) { r.bank.addPort(3); }},
+        {"busy port",
+         {"scan", "--json"},
+         [](CliRig &r) {
+             r.stored.portNumber = 0;
+             r.addBusy(2, PortError::Busy);
+         }},
+        {"polls unanswered",
+         {"read-cards", "--json"},
+         [](CliRig &r) {
+             r.addReader(3);
+             r.onPoll = [&r](int) { r.pollsAnswered = false; };
+         }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        CliRig plain;
+        c.setUp(plain);
+        const int plainStatus = plain.run(c.args);
+
+        CliRig reskinned;
+        c.setUp(reskinned);
+        ReskinnedView view;
+        reskinned.view = &view;
+        EXPECT_EQ(reskinned.run(c.args), plainStatus);
+        EXPECT_EQ(reskinned.lines(), plain.lines());
+        EXPECT_EQ(reskinned.notes, plain.notes);
+        EXPECT_EQ(view.panelText(ops::Panel::Msg).substr(0, 1), "~") << "the view was in use";
+    }
 }
 
 QJsonObject parsed(const std::string &line)

@@ -80,7 +80,7 @@ TEST_P(SameBytes, AsTheWindow)
         kt::settings::AppSettings settings = kt::settings::loadSettings(store).settings;
         kt::link::PosixSerialDevice device({sim.portDir(), sim.dir() + "/etc", "/run/lock"});
         kt::link::ReaderLink link(device, kt::link::systemClock());
-        FakeView view(&kt::link::systemClock());
+        FakeView view;
         kt::ops::ReaderState state;
         kt::ops::Context ctx{link, view, settings, state};
         c.window(ctx, view);

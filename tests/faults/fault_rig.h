@@ -1,8 +1,7 @@
 #pragma once
 
 // What the fault tests share: a serial device that lets a test act at an exact point of the
-// exchange, a recording window that saves to a real settings file, a way to run a piece of
-// the tool as an unprivileged user, and small file helpers.
+// exchange, a way to run a piece of the tool as an unprivileged user, and small file helpers.
 
 #include "fake_view.h"
 #include "link/serial_device.h"
@@ -58,27 +57,6 @@ private:
     std::string m_trigger;
     std::function<void()> m_hook;
     int m_countdown = 0;
-};
-
-// The recording window, but "save the link settings" really writes the settings file, as
-// the window does.
-class StoreView final : public FakeView
-{
-public:
-    StoreView(settings::SettingsStore &store, const settings::AppSettings &settings)
-        : m_store(store)
-        , m_settings(settings)
-    {
-    }
-    void saveLinkSettings() override
-    {
-        FakeView::saveLinkSettings();
-        settings::saveLinkSettings(m_store, m_settings);
-    }
-
-private:
-    settings::SettingsStore &m_store;
-    const settings::AppSettings &m_settings;
 };
 
 // Info and warning lines of the tool's log while it lives, e.g. "kt4500.link: COM3 ...: busy".

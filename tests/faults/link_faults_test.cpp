@@ -8,6 +8,7 @@
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
+#include "recording_store.h"
 #include "settings/posix/reg_file_store.h"
 #include "sim_process.h"
 #include "text/text_table.h"
@@ -32,7 +33,6 @@ using kt::link::PosixSerialDevice;
 using kt::sim::SimProcess;
 using kt::test::FakeView;
 using kt::test::readFile;
-using kt::test::StoreView;
 using kt::test::TappedDevice;
 
 constexpr int kPort = 3; // SimProcess links COM3
@@ -62,7 +62,7 @@ struct Machine {
         settings = kt::settings::loadSettings(store).settings;
     }
 
-    kt::ops::Context context() { return {link, view, settings, state}; }
+    kt::ops::Context context() { return {link, view, settings, state, &savedTo}; }
 
     // The last lamp, message and beep of the operation, as one line.
     std::string outcome() const
@@ -87,7 +87,9 @@ struct Machine {
     PosixSerialDevice device{foldersOf(sim)};
     TappedDevice tap{device};
     kt::settings::AppSettings settings;
-    StoreView view{store, settings};
+    FakeView view;
+    // Saves of the operations really write the settings file, as the window's do.
+    kt::test::RecordingStore savedTo{view.events, &store};
     kt::link::ReaderLink link{tap, kt::link::systemClock(), [this] { view.pumpEvents(); }};
     kt::ops::ReaderState state;
 };

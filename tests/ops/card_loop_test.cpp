@@ -26,10 +26,13 @@ struct CardRig : Rig {
     Answer then = Answer::silence();
     std::function<void(int)> onPoll;
     int pollCount = 0;
+    std::vector<ops::Card> cards;     // as the loop reported them
+    std::vector<ops::Result> results; // of every click, in the order they returned
 
     CardRig()
     {
         state.readerFound = true;
+        ctx.cardShown = [this](const ops::Card &card) { cards.push_back(card); };
         view.panels[Panel::Msg] = "Get Reader Info Ok. (COM : #3)";
         bank.addPort(3, [this](int, const std::string &, const std::string &cmd) {
             EXPECT_EQ(cmd, "A00F");
@@ -43,7 +46,7 @@ struct CardRig : Rig {
             return a;
         });
     }
-    void click() { ops::readCardClick(ctx); }
+    void click() { results.push_back(ops::readCardClick(ctx)); }
 };
 
 TEST(CardLoop, RefusesBeforeAScan)
@@ -53,6 +56,8 @@ TEST(CardLoop, RefusesBeforeAScan)
     r.click();
     EXPECT_EQ(r.view.events,
               (std::vector<std::string>{"text Msg Start Scan Reader!", "beep 300 300"}));
+    EXPECT_EQ(r.results.back().outcome, ops::Outcome::Refused);
+    EXPECT_EQ(r.results.back().textId, text::ids::kTextStartScanReader);
 }
 
 TEST(CardLoop, ShowsEachCardInDecimalAndHex)
@@ -73,6 +78,9 @@ TEST(CardLoop, ShowsEachCardInDecimalAndHex)
                                     "lamp Card Yellow", "card timer", "send 3 A00F"}))
             << r.view.dump();
         EXPECT_EQ(r.view.panels[Panel::CardID], "Card ID"); // not kept once the loop ends
+        ASSERT_EQ(r.cards.size(), 1u);
+        EXPECT_EQ(r.cards[0].number, hex);
+        EXPECT_EQ(r.cards[0].shown, shown);
     }
 }
 
@@ -117,6 +125,8 @@ TEST(CardLoop, FailedPollEndsTheLoopAndRestoresTheWindow)
         EXPECT_EQ(std::vector<std::string>(poll - 160, poll), waiting);
         EXPECT_FALSE(r.state.cardReading);
         EXPECT_TRUE(r.state.readerFound);
+        EXPECT_EQ(r.results.back().outcome, ops::Outcome::ReaderFailed);
+        EXPECT_EQ(r.results.back().message, "Reader Not Find");
     }
 }
 
@@ -156,6 +166,11 @@ TEST(CardLoop, StopClickEndsTheLoopAfterThePassInProgress)
             << r.view.dump();
         EXPECT_EQ(r.view.panels[Panel::Msg], "Get Reader Info Ok. (COM : #3)");
         EXPECT_FALSE(r.state.cardReading);
+        // The stop click, then the loop's own end.
+        ASSERT_EQ(r.results.size(), 2u);
+        EXPECT_TRUE(r.results[0].ok());
+        EXPECT_TRUE(r.results[1].ok());
+        EXPECT_EQ(r.results[1].message, "");
     }
 }
 
@@ -175,6 +190,11 @@ TEST(CardLoop, ClickWhileAStopIsPendingLeavesTheLoopItsPort)
         (std::vector<std::string>{"caption Cancel Read Card", std::string("caption ") + kCaption}));
     EXPECT_EQ(r.view.count("beep 1000 300"), 1);
     EXPECT_EQ(r.view.count("beep 300 300"), 0);
+    std::vector<ops::Outcome> outcomes;
+    for (const ops::Result &result : r.results)
+        outcomes.push_back(result.outcome);
+    EXPECT_EQ(outcomes, (std::vector<ops::Outcome>{ops::Outcome::Ok, ops::Outcome::Refused,
+                                                   ops::Outcome::Refused, ops::Outcome::Ok}));
 
     // Once the loop has ended, a click starts a new one.
     r.onPoll = {};
@@ -201,6 +221,8 @@ TEST(CardLoop, PortThatDoesNotOpen)
     expected.push_back(std::string("caption ") + kCaption);
     EXPECT_EQ(r.view.events, expected);
     EXPECT_FALSE(r.state.cardReading);
+    EXPECT_EQ(r.results.back().outcome, ops::Outcome::PortNotOpened);
+    EXPECT_EQ(r.results.back().textId, text::ids::kTextOpenCom);
 
     // The next click tries again.
     r.bank.setBusy(3, false);

@@ -78,6 +78,8 @@ TEST(Discovery, EndsWithTheOutcomeOfWhatAnswered)
         std::vector<std::string> tail;
         bool saved;
         bool readerFound;
+        ops::Outcome outcome;
+        int textId;
     };
     ReaderModel at9600;
     at9600.lineSettings = "9600,e,8,1";
@@ -92,7 +94,9 @@ TEST(Discovery, EndsWithTheOutcomeOfWhatAnswered)
          {"text Msg Get Reader Info Ok. (COM : #3)", "close 3", "busy off", "lamp Comm Yellow",
           "beep 1000 300", "cursor Default"},
          false,
-         true},
+         true,
+         ops::Outcome::Ok,
+         text::ids::kTextInfoOk},
         {"found by the sweep, info read fails",
          0,
          identityOnly,
@@ -100,7 +104,9 @@ TEST(Discovery, EndsWithTheOutcomeOfWhatAnswered)
          {"close 3", "busy off", "lamp Comm Red", "text Msg Get Reader Info Error. (COM : #3)",
           "beep 300 300", "cursor Default"},
          true,
-         false},
+         false,
+         ops::Outcome::ReaderFailed,
+         text::ids::kTextInfoError},
         {"not found",
          3,
          {},
@@ -108,7 +114,20 @@ TEST(Discovery, EndsWithTheOutcomeOfWhatAnswered)
          {"busy off", "lamp Comm Red", "select BaudRate 5", "text Msg Reader Not Find",
           "beep 300 300", "cursor Default"},
          false,
-         false},
+         false,
+         ops::Outcome::ReaderNotFound,
+         text::ids::kTextReaderNotFind},
+        // Shown as any other miss, but reported as the port it is.
+        {"stored port missing, none found",
+         4,
+         {},
+         true,
+         {"busy off", "lamp Comm Red", "select BaudRate 5", "text Msg Reader Not Find",
+          "beep 300 300", "cursor Default"},
+         false,
+         false,
+         ops::Outcome::PortNotOpened,
+         text::ids::kTextReaderNotFind},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,11 +137,16 @@ TEST(Discovery, EndsWithTheOutcomeOfWhatAnswered)
         r.settings = {c.storedPort, "19200,e,8,1", 5, "English"};
         r.bank.addPort(3, c.reader);
 
-        ops::scanReader(r.ctx);
+        const ops::Result result = ops::scanReader(r.ctx);
 
         EXPECT_EQ(tail(r.view.events, c.tail.size()), c.tail) << r.view.dump();
         EXPECT_EQ(r.view.count("save link"), c.saved ? 1 : 0);
         EXPECT_EQ(r.state.readerFound, c.readerFound);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.textId, c.textId);
+        EXPECT_EQ(result.message, r.view.panels[Panel::Msg]);
+        EXPECT_EQ(result.saved, c.saved);
+        EXPECT_EQ(result.reader.has_value(), c.readerFound);
         const settings::AppSettings expected =
             c.saved ? settings::AppSettings{3, "9600,e,8,1", 3, "English"}
                     : settings::AppSettings{c.storedPort, "19200,e,8,1", 5, "English"};
@@ -159,6 +183,31 @@ TEST(Discovery, PreparesThenReadsTheInfoInItsOrder)
         << r.view.dump();
     EXPECT_EQ(r.view.idPosition, 5);
     EXPECT_EQ(r.view.panels[Panel::ID], "05");
+}
+
+TEST(Discovery, ReportsWhatTheReaderSaid)
+{
+    Rig r;
+    ReaderModel model;
+    model.id = "42";
+    model.serial = "87654321";
+    model.version = "01.02-03";
+    model.mode = "127"; // 7: a format the list does not have
+    r.bank.addPort(3, model.script());
+
+    const ops::Result result = ops::scanReader(r.ctx);
+
+    ASSERT_TRUE(result.reader) << r.view.dump();
+    const ops::ReaderInfo &info = *result.reader;
+    EXPECT_EQ(info.port, 3);
+    EXPECT_EQ(info.lineSettingsIndex, 5);
+    EXPECT_EQ(info.serialNumber, "87654321");
+    EXPECT_EQ(info.version, "01.02-03");
+    EXPECT_EQ(info.readerId, "42");
+    EXPECT_EQ(info.outputMode, 1);
+    EXPECT_EQ(info.wiegandFormat, 2);
+    EXPECT_EQ(info.rs485Format, 7);
+    EXPECT_EQ(result.message, "Get Reader Info Ok. (COM : #3)");
 }
 
 TEST(Discovery, AcceptsOnlySixteenByteIdentityReplies)

@@ -5,7 +5,9 @@
 #include "fake_view.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
+#include "recording_store.h"
 #include "settings/app_settings.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
@@ -18,7 +20,11 @@ namespace kt::test
 // On destruction it checks that every successful open was closed exactly once before the
 // next open, and that nothing is left open.
 struct Rig {
-    Rig() { text::setLanguageIndex(text::English); }
+    Rig()
+    {
+        text::setLanguageIndex(text::English);
+        clock.recordSleepsInto(&view.events);
+    }
     ~Rig()
     {
         bool open = false;
@@ -40,12 +46,13 @@ struct Rig {
     }
 
     FakeClock clock;
-    FakeView view{&clock};
+    FakeView view;
     FakePortBank bank{clock, &view.events};
     link::ReaderLink link{bank, clock};
+    RecordingStore store{view.events};
     settings::AppSettings settings{3, "19200,e,8,1", 5, "English"};
     ops::ReaderState state;
-    ops::Context ctx{link, view, settings, state};
+    ops::Context ctx{link, view, settings, state, &store};
 };
 
 } // namespace kt::test

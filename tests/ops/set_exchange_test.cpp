@@ -7,17 +7,17 @@ namespace kt::test
 namespace
 {
 
-using Operation = std::function<void(ops::Context &)>;
+using Operation = std::function<ops::Result(ops::Context &)>;
 
 const std::pair<const char *, Operation> kAllEight[] = {
     {"set reader ID", ops::setReaderId},
     {"set line settings", ops::setLineSettings},
     {"set output mode", ops::setOutputMode},
-    {"factory W26", [](ops::Context &c) { ops::applyPreset(c, ops::Preset::FactoryW26); }},
-    {"W34", [](ops::Context &c) { ops::applyPreset(c, ops::Preset::Wiegand34); }},
-    {"W42", [](ops::Context &c) { ops::applyPreset(c, ops::Preset::Wiegand42); }},
-    {"RS485 W", [](ops::Context &c) { ops::applyPreset(c, ops::Preset::RS485Wiegand); }},
-    {"RS485 fast", [](ops::Context &c) { ops::applyPreset(c, ops::Preset::RS485Fast); }},
+    {"factory W26", [](ops::Context &c) { return ops::applyPreset(c, ops::Preset::FactoryW26); }},
+    {"W34", [](ops::Context &c) { return ops::applyPreset(c, ops::Preset::Wiegand34); }},
+    {"W42", [](ops::Context &c) { return ops::applyPreset(c, ops::Preset::Wiegand42); }},
+    {"RS485 W", [](ops::Context &c) { return ops::applyPreset(c, ops::Preset::RS485Wiegand); }},
+    {"RS485 fast", [](ops::Context &c) { return ops::applyPreset(c, ops::Preset::RS485Fast); }},
 };
 
 // A rig whose scan has found the reader on port 3.
@@ -38,7 +38,10 @@ TEST(SetExchange, RefusesAllEightBeforeAScan)
         r.view.panels[Panel::ID] = "07";
         r.bank.addPort(3, ReaderModel{}.script());
         const auto selections = r.view.selections;
-        operation(r.ctx);
+        const ops::Result result = operation(r.ctx);
+        EXPECT_EQ(result.outcome, ops::Outcome::Refused);
+        EXPECT_EQ(result.textId, text::ids::kTextStartScanReader);
+        EXPECT_EQ(result.message, "Start Scan Reader!");
         EXPECT_EQ(r.view.events, (std::vector<std::string>{
                                      "cursor Hourglass", "enable window false", "lamp Comm Red",
                                      "text Msg Start Scan Reader!", "beep 300 300",
@@ -116,8 +119,10 @@ TEST(SetExchange, ParameterCommandsSendWhatTheControlsShow)
         for (const auto &[list, index] : c.selections)
             r.view.selections[list] = index;
         r.view.panels[Panel::ID] = c.pnID;
-        c.operation(r.ctx);
+        const ops::Result result = c.operation(r.ctx);
 
+        EXPECT_TRUE(result.ok());
+        EXPECT_EQ(result.message, c.ok);
         EXPECT_EQ(r.view.withoutWaiting(),
                   (std::vector<std::string>{
                       "cursor Hourglass", "enable window false",
@@ -183,10 +188,13 @@ TEST(SetExchange, TriesTwiceAndStartsEachTryWithItsOwnIdentity)
             return answer ? Answer::reply("K") : Answer::silence();
         });
         r.view.panels[Panel::ID] = "07";
-        ops::setReaderId(r.ctx);
+        const ops::Result result = ops::setReaderId(r.ctx);
 
         EXPECT_EQ(r.bank.commands, c.sent);
         const bool ok = std::string_view(c.outcome).ends_with("Ok");
+        EXPECT_EQ(result.outcome, ok ? ops::Outcome::Ok : ops::Outcome::ReaderFailed);
+        EXPECT_EQ(result.textId,
+                  ok ? text::ids::kTextSetReaderIdOk : text::ids::kTextSetReaderIdError);
         EXPECT_EQ(r.view.starting("lamp"),
                   std::vector<std::string>{ok ? "lamp Comm Yellow" : "lamp Comm Red"});
         EXPECT_EQ(r.view.starting("beep").size(), 1u);
@@ -198,7 +206,9 @@ TEST(SetExchange, PortThatDoesNotOpenShowsTheErrorAtOnce)
 {
     FoundRig r;
     r.bank.setBusy(3);
-    ops::setOutputMode(r.ctx);
+    const ops::Result result = ops::setOutputMode(r.ctx);
+    EXPECT_EQ(result.outcome, ops::Outcome::PortNotOpened);
+    EXPECT_EQ(result.textId, text::ids::kTextSetModeError);
     EXPECT_EQ(r.view.events,
               (std::vector<std::string>{"cursor Hourglass", "enable window false",
                                         "text Msg Set Reader Mode = Wiegand 26",
@@ -265,7 +275,9 @@ TEST(SetExchange, ControlsThatMakeNoCommandAreRefusedWithNothingSent)
         for (const auto &[list, index] : c.selections)
             r.view.selections[list] = index;
         r.view.panels[Panel::ID] = c.pnID;
-        c.operation(r.ctx);
+        const ops::Result result = c.operation(r.ctx);
+        EXPECT_EQ(result.outcome, ops::Outcome::Refused);
+        EXPECT_EQ(result.message, c.error);
         EXPECT_EQ(r.view.events, (std::vector<std::string>{
                                      "cursor Hourglass", "enable window false", "lamp Comm Red",
                                      std::string("text Msg ") + c.error, "beep 300 300",

@@ -3,6 +3,8 @@
 #include "link/clock.h"
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace kt::test
@@ -24,14 +26,25 @@ public:
     {
         m_sleeps.push_back(ms);
         m_now += ms; // wraps modulo 2^32 like the real one
+        if (m_sink && !std::exchange(m_linePacing, false))
+            m_sink->push_back("sleep " + std::to_string(ms));
     }
 
     void advance(std::uint32_t ms) { m_now += ms; }
     const std::vector<std::uint32_t> &sleeps() const { return m_sleeps; }
 
+    // Every sleep becomes the event "sleep <ms>" in sink, except the pacing pause the link
+    // makes after each write (see pacedWrite()).
+    void recordSleepsInto(std::vector<std::string> *sink) { m_sink = sink; }
+    // Called by a fake port on each write: the sleep that follows is the link's pacing of the
+    // line, not a pause of its caller, and is not recorded.
+    void pacedWrite() { m_linePacing = true; }
+
 private:
     std::uint32_t m_now;
     std::vector<std::uint32_t> m_sleeps;
+    std::vector<std::string> *m_sink = nullptr;
+    bool m_linePacing = false;
 };
 
 } // namespace kt::test

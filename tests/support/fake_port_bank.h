@@ -6,7 +6,7 @@
 // frame received is recorded, also into an event list shared with a FakeView when one is set,
 // so that a test sees the window's calls and the line's traffic in one order.
 
-#include "link/clock.h"
+#include "fake_clock.h"
 #include "link/frame.h"
 #include "link/serial_device.h"
 
@@ -84,8 +84,9 @@ struct ReaderModel {
 class FakePortBank : public link::SerialDevice
 {
 public:
-    // Empty reads advance the clock by 1 ms, as a real read waits.
-    explicit FakePortBank(link::Clock &clock, std::vector<std::string> *sink = nullptr)
+    // Empty reads advance the clock by 1 ms, as a real read waits; like the link's pacing
+    // after a write, that wait is no event of its own.
+    explicit FakePortBank(FakeClock &clock, std::vector<std::string> *sink = nullptr)
         : m_clock(clock)
         , m_sink(sink)
     {
@@ -122,6 +123,7 @@ public:
     bool isOpen() const override { return m_open != 0; }
     bool write(std::span<const std::uint8_t> bytes) override
     {
+        m_clock.pacedWrite();
         for (std::uint8_t b : bytes) {
             m_frame += static_cast<char>(b);
             if (b == link::kCr)
@@ -134,7 +136,7 @@ public:
         if (m_hungUp)
             return link::ReadResult::Failed;
         if (m_input.empty()) {
-            m_clock.sleepMs(1);
+            m_clock.advance(1);
             return link::ReadResult::Empty;
         }
         byte = static_cast<std::uint8_t>(m_input.front());
@@ -177,7 +179,7 @@ private:
         m_input.insert(m_input.end(), answer.bytes.begin(), answer.bytes.end());
     }
 
-    link::Clock &m_clock;
+    FakeClock &m_clock;
     std::vector<std::string> *m_sink;
     std::map<int, Port> m_ports;
     int m_open = 0;

@@ -4,7 +4,6 @@
 // view keeps the state a test asks about. pumpEvents() runs the actions queued for it, which
 // is how a test clicks during an operation.
 
-#include "link/clock.h"
 #include "ops/reader_view.h"
 
 #include <algorithm>
@@ -56,12 +55,6 @@ inline const char *nameOf(Control c)
 class FakeView : public ops::ReaderView
 {
 public:
-    // Sleeps advance the clock, when one is given.
-    explicit FakeView(link::Clock *clock = nullptr)
-        : m_clock(clock)
-    {
-    }
-
     // State as the window has it right after start-up.
     std::map<Panel, std::string> panels = {{Panel::Msg, "Start Scan Reader!"},
                                            {Panel::Serial, "S/N : ________"},
@@ -195,18 +188,10 @@ public:
         if (action != m_atPump.end())
             action->second();
     }
-    void sleepMs(int ms) override
-    {
-        record("sleep " + std::to_string(ms));
-        if (m_clock)
-            m_clock->sleepMs(static_cast<std::uint32_t>(ms));
-    }
-    void saveLinkSettings() override { record("save link"); }
 
     void record(std::string event) { events.push_back(std::move(event)); }
 
 private:
-    link::Clock *m_clock;
     std::map<int, std::function<void()>> m_atPump;
 };
 

@@ -112,6 +112,7 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
         const auto path = kt::link::portDevicePath(port, folders.portDir, folders.etcPortsDir);
         return OpenFailure{port, device.lastError(), path.value_or(""), device.lastErrorText()};
     });
+    watch.setReadBack([&device] { return device.lineSettingsInForce(); });
     kt::link::ReaderLink link(watch, kt::link::systemClock());
     Runner::Io io{out, note, takeInterrupt, {}, {}};
     if (invocation.bell)

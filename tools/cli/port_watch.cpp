@@ -61,8 +61,11 @@ bool PortWatch::open(int portNumber, std::string_view lineSettings)
 {
     if (m_refusing || (m_pinned && *m_pinned != portNumber))
         return false;
-    if (m_device.open(portNumber, lineSettings))
+    if (m_device.open(portNumber, lineSettings)) {
+        if (m_readBack)
+            m_lineSettingsInForce = m_readBack();
         return true;
+    }
     OpenFailure failure;
     if (m_explain)
         failure = m_explain(portNumber);

@@ -4,8 +4,6 @@
 #include "link/reader_link.h"
 #include "settings/app_settings.h"
 #include "text/list_items.h"
-#include "text/text_ids.h"
-#include "text/text_table.h"
 
 #include <algorithm>
 
@@ -36,11 +34,6 @@ void OpsBench::useLineSettings(int lineIndex)
         std::string(text::kLineSettingsList[static_cast<std::size_t>(lineIndex)]);
 }
 
-bool OpsBench::succeeded() const
-{
-    return m_view.outcome() && m_view.outcome()->succeeded;
-}
-
 std::optional<std::string> OpsBench::probe(int lineIndex)
 {
     useLineSettings(lineIndex);
@@ -58,21 +51,14 @@ std::optional<ReaderRead> OpsBench::read(int lineIndex)
 {
     useLineSettings(lineIndex);
     m_view.setLockChecked(true);
-    m_view.beginOperation();
-    ops::scanReader(m_ctx);
-    if (!succeeded() || !m_ctx.state.readerFound)
+    const ops::Result result = ops::scanReader(m_ctx);
+    if (!result.ok() || !result.reader)
         return std::nullopt;
-    ReaderRead read;
-    read.serial = afterPrefix(m_view.panelText(ops::Panel::Serial), text::ids::kTextSerial);
-    read.version = afterPrefix(m_view.panelText(ops::Panel::Version), text::ids::kTextVersion);
-    read.id = m_view.panelText(ops::Panel::ID);
-    read.mode = {m_view.selectedIndex(ops::List::Mode), m_view.selectedIndex(ops::List::Wiegand),
-                 m_view.selectedIndex(ops::List::RS485)};
-    // A digit with no list item leaves its list unselected; the reader's own digit is not
-    // known then, and nothing may be sent back from it.
-    if (std::any_of(read.mode.begin(), read.mode.end(), [](int digit) { return digit < 0; }))
-        return std::nullopt;
-    return read;
+    const ops::ReaderInfo &info = *result.reader;
+    return ReaderRead{info.serialNumber,
+                      info.version,
+                      info.readerId,
+                      {info.outputMode, info.wiegandFormat, info.rs485Format}};
 }
 
 bool OpsBench::setId(int lineIndex, int id)
@@ -82,29 +68,25 @@ bool OpsBench::setId(int lineIndex, int id)
     // Where the bar already stood at the ID, pnID may still show the reader's own field.
     if (m_view.panelText(ops::Panel::ID) != idDigits(id))
         m_view.setPanelText(ops::Panel::ID, idDigits(id));
-    m_view.beginOperation();
-    ops::setReaderId(m_ctx);
-    return succeeded();
+    return ops::setReaderId(m_ctx).ok();
 }
 
 bool OpsBench::setMode(int lineIndex, const std::array<int, 3> &mode)
 {
     useLineSettings(lineIndex);
+    // A digit with no item of its list leaves the list unselected, and the operation refuses
+    // to send a command it cannot build.
     m_view.selectItem(ops::List::Mode, mode[0]);
     m_view.selectItem(ops::List::Wiegand, mode[1]);
     m_view.selectItem(ops::List::RS485, mode[2]);
-    m_view.beginOperation();
-    ops::setOutputMode(m_ctx);
-    return succeeded();
+    return ops::setOutputMode(m_ctx).ok();
 }
 
 bool OpsBench::setLineSettings(int lineIndex, int newLineIndex)
 {
     useLineSettings(lineIndex);
     m_view.selectItem(ops::List::BaudRate, newLineIndex);
-    m_view.beginOperation();
-    ops::setLineSettings(m_ctx);
-    return succeeded();
+    return ops::setLineSettings(m_ctx).ok();
 }
 
 void OpsBench::pause(std::uint32_t ms)

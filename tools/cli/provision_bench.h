@@ -15,8 +15,9 @@ namespace kt::cli
 class OpsBench final : public Bench
 {
 public:
-    // ctx.view must be view; ctx.settings.portNumber is the port. pump is one pass of the
-    // run's event pump (where interrupts are noticed); interrupted tells whether one came.
+    // ctx.view must be view; ctx.settings.portNumber is the port, and ctx.store nullptr (the
+    // bench stores nothing). pump is one pass of the run's event pump (where interrupts are
+    // noticed); interrupted tells whether one came.
     OpsBench(ops::Context ctx, TerminalView &view, std::function<void()> pump,
              std::function<bool()> interrupted);
 
@@ -30,7 +31,6 @@ public:
 
 private:
     void useLineSettings(int lineIndex);
-    bool succeeded() const;
 
     ops::Context m_ctx;
     TerminalView &m_view;

@@ -48,32 +48,34 @@ void addItem(JsonObject &json, std::string_view key, const std::array<std::strin
 } // namespace
 
 Runner::Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore &store,
-               const settings::AppSettings &stored, Io io)
+               const settings::AppSettings &stored, Io io, TerminalView *view)
     : m_link(link)
     , m_watch(watch)
     , m_store(store)
     , m_stored(stored)
     , m_settings(stored)
     , m_io(std::move(io))
-    , m_view(TerminalView::Hooks{
-          .pump = [this] { pump(); },
-          .sleep = [this](int ms) { m_link.clock().sleepMs(static_cast<std::uint32_t>(ms)); },
-          .save =
-              [this] {
-                  // The store logs why a save failed; the exit status tells the caller.
-                  if (!settings::saveLinkSettings(m_store, m_settings))
-                      m_saveFailed = true;
-                  m_saved = true;
-              },
-          .beep =
-              [this](int) {
-                  // provision sounds once a reader, not at each of its operations.
-                  if (m_io.bell && m_invocation.command != Command::Provision)
-                      m_io.bell();
-              },
-          .card = [this](const std::string &text) { cardShown(text); },
-      })
+    , m_view(view ? *view : m_ownView)
 {
+    m_view.setHooks({
+        .pump = [this] { pump(); },
+        .beep =
+            [this](int) {
+                // provision sounds once a reader, not at each of its operations.
+                if (m_io.bell && m_invocation.command != Command::Provision)
+                    m_io.bell();
+            },
+    });
+}
+
+ops::Context Runner::context(bool saving)
+{
+    return {m_link,
+            m_view,
+            m_settings,
+            m_state,
+            saving ? &m_store : nullptr,
+            [this](const ops::Card &card) { cardShown(card); }};
 }
 
 int Runner::run(const Invocation &invocation)
@@ -106,21 +108,20 @@ int Runner::runScan()
     // find and store another reader than the one meant.
     m_watch.pinTo(m_invocation.port);
     m_view.setLockChecked(!m_invocation.allLineSettings);
-    m_view.beginOperation();
-    ops::Context ctx = context();
-    ops::scanReader(ctx);
+    ops::Context ctx = context(true);
+    const ops::Result result = ops::scanReader(ctx);
     m_watch.pinTo(std::nullopt);
-    const int status = finish(Command::Scan);
-    if (m_saveFailed) {
+    const int status = finish(Command::Scan, result);
+    if (result.saveFailed) {
         m_io.note("the reader's port and line settings could not be stored; later runs do not "
                   "find it there");
         return status == kExitSuccess ? kExitNotSaved : status;
     }
     const bool elsewhere = m_settings.portNumber != m_stored.portNumber
                            || m_settings.lineSettingsText != m_stored.lineSettingsText;
-    if (status == kExitSuccess && !m_saved && elsewhere)
+    if (status == kExitSuccess && !result.saved && elsewhere)
         m_io.note("the reader answered on COM" + std::to_string(m_settings.portNumber) + " at "
-                  + m_settings.lineSettingsText
+                  + lineSettingsInUse()
                   + " as given for this run; the stored settings are unchanged, as only a search "
                     "stores (without --port and --line-settings the scan searches)");
     return status;
@@ -132,39 +133,32 @@ int Runner::runWithReader()
     // search of the other ports could set up another reader than the one meant, and saving
     // belongs to the scan command.
     m_watch.pinTo(m_settings.portNumber);
-    m_view.setSavingAllowed(false);
-    m_view.beginOperation();
+    ops::Result scan;
     {
         ops::Context ctx = context();
-        ops::scanReader(ctx);
+        scan = ops::scanReader(ctx);
     }
     m_watch.pinTo(std::nullopt);
-    m_view.setSavingAllowed(true);
     if (m_aborted) {
         m_io.note("interrupted; nothing was sent");
         return kExitInterrupted;
     }
-    if (!m_state.readerFound) {
-        const std::optional<TerminalView::Outcome> outcome = m_view.outcome();
-        printOutcome(Command::Scan, false, outcome ? outcome->message : std::nullopt);
-        const std::vector<OpenFailure> failures = portFailures(false);
-        for (const OpenFailure &failure : failures)
-            m_io.note(describeFailure(failure));
+    if (!scan.ok()) {
+        printOutcome(Command::Scan, scan);
+        const int status = failureStatus(scan, false);
         if (m_settings.portNumber <= 0) {
             m_io.note("no reader port is stored yet: run 'kt4500ctl scan' first, or give --port N");
-        } else if (failures.empty() && outcome
-                   && outcome->message == localText(kTextReaderNotFind)) {
+        } else if (status == kExitFailed && scan.outcome == ops::Outcome::ReaderNotFound) {
             m_io.note("no reader answered on COM" + std::to_string(m_settings.portNumber) + " at "
-                      + m_settings.lineSettingsText
+                      + lineSettingsInUse()
                       + "; 'kt4500ctl scan' searches ports 1 to 16 (with --all-line-settings at "
                         "every line setting)");
         }
-        return failures.empty() ? kExitFailed : kExitPort;
+        return status;
     }
 
-    m_view.beginOperation();
-    runOperation();
-    const int status = finish(m_invocation.command);
+    const ops::Result result = runOperation();
+    const int status = finish(m_invocation.command, result);
     if (status == kExitSuccess)
         noteLineSettings();
     return status;
@@ -217,13 +211,15 @@ int Runner::runProvision()
     ProvisionPlan plan;
     plan.ids = inv.ids.value_or(IdRange{});
     plan.port = m_settings.portNumber;
-    if (inv.allLineSettings) {
-        for (int i = 0; i < static_cast<int>(text::kLineSettingsList.size()); ++i)
+    // The line settings in use, or where nothing usable is stored those of a reader fresh
+    // from its box; with --all-line-settings the others follow.
+    const int inUse =
+        lineSettingsIndexOf(m_settings.lineSettingsText).value_or(text::kDefaultLineSettingsIndex);
+    plan.lineIndices.push_back(inUse);
+    for (int i = 0; inv.allLineSettings && i < static_cast<int>(text::kLineSettingsList.size());
+         ++i) {
+        if (i != inUse)
             plan.lineIndices.push_back(i);
-    } else {
-        plan.lineIndices.push_back(text::isLineSettingsIndex(m_settings.lineSettingsIndex)
-                                       ? m_settings.lineSettingsIndex
-                                       : text::kDefaultLineSettingsIndex);
     }
     plan.output = inv.outputMode;
     plan.wiegand = inv.wiegandFormat;
@@ -232,7 +228,6 @@ int Runner::runProvision()
 
     // The one port of the run, and nothing stored: the bench is not where the readers go.
     m_watch.pinTo(plan.port);
-    m_view.setSavingAllowed(false);
     if (!m_link.openPort(plan.port, lineSettingsText(plan.lineIndices.front()))) {
         for (const OpenFailure &failure : portFailures(false))
             m_io.note(describeFailure(failure));
@@ -300,7 +295,7 @@ int Runner::runProvision()
     return provisioner.anyFailed() ? kExitFailed : kExitSuccess;
 }
 
-void Runner::runOperation()
+ops::Result Runner::runOperation()
 {
     ops::Context ctx = context();
     const Invocation &inv = m_invocation;
@@ -313,13 +308,11 @@ void Runner::runOperation()
         const std::string digits = idDigits(m_view.idPosition());
         if (m_view.panelText(Panel::ID) != digits)
             m_view.setPanelText(Panel::ID, digits);
-        ops::setReaderId(ctx);
-        break;
+        return ops::setReaderId(ctx);
     }
     case Command::SetLineSettings:
         m_view.selectItem(List::BaudRate, inv.newLineSettingsIndex);
-        ops::setLineSettings(ctx);
-        break;
+        return ops::setLineSettings(ctx);
     case Command::SetMode:
         if (inv.outputMode)
             m_view.selectItem(List::Mode, *inv.outputMode);
@@ -327,22 +320,20 @@ void Runner::runOperation()
             m_view.selectItem(List::Wiegand, *inv.wiegandFormat);
         if (inv.rs485Format)
             m_view.selectItem(List::RS485, *inv.rs485Format);
-        ops::setOutputMode(ctx);
-        break;
+        return ops::setOutputMode(ctx);
     case Command::Preset:
-        ops::applyPreset(ctx, inv.preset);
-        break;
+        return ops::applyPreset(ctx, inv.preset);
     case Command::ReadCards:
-        readCards();
-        break;
+        return readCards();
     case Command::Ports:
     case Command::Scan:
     case Command::Provision:
         break;
     }
+    return {};
 }
 
-void Runner::readCards()
+ops::Result Runner::readCards()
 {
     m_stage = Stage::Cards;
     m_stopClicked = false;
@@ -351,8 +342,9 @@ void Runner::readCards()
     m_cardAway = true;
     m_cardsStartMs = m_link.clock().nowMs();
     ops::Context ctx = context();
-    ops::readCardClick(ctx);
+    const ops::Result result = ops::readCardClick(ctx);
     m_stage = Stage::Other;
+    return result;
 }
 
 void Runner::pump()
@@ -393,17 +385,16 @@ void Runner::stopCards()
     // The window's "Cancel Read Card" click: the loop finishes its pass, with its poll, and
     // then closes the port.
     ops::Context ctx = context();
-    ops::readCardClick(ctx);
+    (void)ops::readCardClick(ctx);
 }
 
-void Runner::cardShown(const std::string &text)
+void Runner::cardShown(const ops::Card &card)
 {
     if (m_stage != Stage::Cards)
         return;
-    const std::string field(link::cardNumberField(m_link.lastReply()));
-    const bool presented = m_cardAway || m_shownCard != field;
+    const bool presented = m_cardAway || m_shownCard != card.number;
     m_cardAway = false;
-    m_shownCard = field;
+    m_shownCard = card.number;
     if (!presented && !m_invocation.everyPoll)
         return;
     ++m_cardsShown;
@@ -411,72 +402,79 @@ void Runner::cardShown(const std::string &text)
     if (m_io.out.isJson()) {
         written = m_io.out.object(JsonObject()
                                       .text("event", "card")
-                                      .text("card", field)
-                                      .number("decimal", link::hexToInt(field))
-                                      .text("message", text));
+                                      .text("card", card.number)
+                                      .number("decimal", link::hexToInt(card.number))
+                                      .text("message", card.shown));
     } else {
-        written = m_io.out.line(text);
+        written = m_io.out.line(card.shown);
     }
     // With the output gone (a closed pipe) nobody sees the cards any more.
     if (!written || (m_invocation.count && m_cardsShown >= *m_invocation.count))
         stopCards();
 }
 
-int Runner::finish(Command command)
+int Runner::finish(Command command, const ops::Result &result)
 {
-    const std::optional<TerminalView::Outcome> &outcome = m_view.outcome();
-    const bool succeeded = outcome && outcome->succeeded;
-    printOutcome(command, succeeded, outcome ? outcome->message : std::nullopt);
-    if (succeeded)
+    printOutcome(command, result);
+    if (result.ok())
         return kExitSuccess;
     if (m_aborted)
         return kExitInterrupted;
-    const std::vector<OpenFailure> failures = portFailures(command == Command::Scan);
-    for (const OpenFailure &failure : failures)
-        m_io.note(describeFailure(failure));
-    return failures.empty() ? kExitFailed : kExitPort;
+    return failureStatus(result, command == Command::Scan);
 }
 
-void Runner::printOutcome(Command command, bool succeeded,
-                          const std::optional<std::string> &message)
+// Notes every port failure that matters on standard error.
+int Runner::failureStatus(const ops::Result &result, bool anyPortMatters)
 {
-    const bool readerShown = command == Command::Scan && succeeded;
+    const std::vector<OpenFailure> failures = portFailures(anyPortMatters);
+    for (const OpenFailure &failure : failures)
+        m_io.note(describeFailure(failure));
+    const bool port = result.outcome == ops::Outcome::PortNotOpened || !failures.empty();
+    return port ? kExitPort : kExitFailed;
+}
+
+void Runner::printOutcome(Command command, const ops::Result &result)
+{
+    const ops::ReaderInfo *reader =
+        command == Command::Scan && result.ok() && result.reader ? &*result.reader : nullptr;
     if (m_io.out.isJson()) {
         JsonObject json;
         json.text("event", "outcome")
             .text("command", commandName(command))
-            .boolean("ok", succeeded);
-        if (message)
-            json.text("message", *message);
+            .boolean("ok", result.ok());
+        if (!result.message.empty())
+            json.text("message", result.message);
         else
             json.null("message");
-        if (readerShown) {
-            json.number("port", m_settings.portNumber)
-                .text("lineSettings", m_settings.lineSettingsText)
-                .text("serialNumber", afterPrefix(m_view.panelText(Panel::Serial), kTextSerial))
-                .text("version", afterPrefix(m_view.panelText(Panel::Version), kTextVersion))
-                .text("readerId", m_view.panelText(Panel::ID));
-            addItem(json, "output", kOutputWords, m_view.selectedIndex(List::Mode), false);
-            addItem(json, "wiegand", kWiegandWords, m_view.selectedIndex(List::Wiegand), true);
-            addItem(json, "rs485", kRS485Words, m_view.selectedIndex(List::RS485), true);
+        if (reader) {
+            json.number("port", reader->port)
+                .text("lineSettings", lineSettingsInUse())
+                .text("serialNumber", reader->serialNumber)
+                .text("version", reader->version)
+                .text("readerId", reader->readerId);
+            addItem(json, "output", kOutputWords, reader->outputMode, false);
+            addItem(json, "wiegand", kWiegandWords, reader->wiegandFormat, true);
+            addItem(json, "rs485", kRS485Words, reader->rs485Format, true);
         }
         if (command == Command::ReadCards)
             json.number("cards", m_cardsShown);
         m_io.out.object(json);
         return;
     }
-    if (message)
-        m_io.out.line(*message);
-    if (!readerShown)
+    if (!result.message.empty())
+        m_io.out.line(result.message);
+    if (!reader)
         return;
-    m_io.out.line(m_view.panelText(Panel::Serial));
-    m_io.out.line(m_view.panelText(Panel::Version));
-    m_io.out.line(localText(kTextId) + " : " + m_view.panelText(Panel::ID));
+    m_io.out.line(localText(kTextSerial) + " : " + reader->serialNumber);
+    m_io.out.line(localText(kTextVersion) + " : " + reader->version);
+    m_io.out.line(localText(kTextId) + " : " + reader->readerId);
     m_io.out.line(localText(kTextBaudRate) + " : "
-                  + itemOf(text::kLineSettingsList, m_view.selectedIndex(List::BaudRate)));
-    m_io.out.line(itemOf(text::kModeItems, m_view.selectedIndex(List::Mode)) + ", "
-                  + itemOf(text::kWiegandItems, m_view.selectedIndex(List::Wiegand)) + ", "
-                  + itemOf(text::kRS485Items, m_view.selectedIndex(List::RS485)));
+                  + (m_settings.lineSettingsText.empty()
+                         ? lineSettingsInUse()
+                         : itemOf(text::kLineSettingsList, reader->lineSettingsIndex)));
+    m_io.out.line(itemOf(text::kModeItems, reader->outputMode) + ", "
+                  + itemOf(text::kWiegandItems, reader->wiegandFormat) + ", "
+                  + itemOf(text::kRS485Items, reader->rs485Format));
 }
 
 std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
@@ -495,6 +493,16 @@ std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
             found.push_back(failure);
     }
     return found;
+}
+
+std::string Runner::lineSettingsInUse() const
+{
+    // An empty text opens the port without touching its line, so what it runs at is what it
+    // had; the list's first entry would name settings nobody asked for.
+    if (!m_settings.lineSettingsText.empty())
+        return m_settings.lineSettingsText;
+    return m_watch.lineSettingsInForce().empty() ? std::string("the port's own line settings")
+                                                 : m_watch.lineSettingsInForce();
 }
 
 void Runner::noteLineSettings()

@@ -44,8 +44,9 @@ public:
     };
 
     // link must run on watch. stored: the settings as loaded; the run works on a copy.
+    // view: the controls the operations drive; nullptr: a TerminalView of the runner's own.
     Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore &store,
-           const settings::AppSettings &stored, Io io);
+           const settings::AppSettings &stored, Io io, TerminalView *view = nullptr);
 
     // Runs every command but ports; returns the exit status. Blocks until the operation ends.
     int run(const Invocation &invocation);
@@ -56,23 +57,27 @@ public:
 private:
     enum class Stage { Other, Cards };
 
-    ops::Context context() { return {m_link, m_view, m_settings, m_state}; }
+    // saving: whether a scan may save where it found the reader.
+    ops::Context context(bool saving = false);
     int runScan();
     int runProvision();
     int runWithReader();
-    void runOperation();
-    void readCards();
+    ops::Result runOperation();
+    ops::Result readCards();
 
     void pump();
     void interrupted();
     void stopCards();
-    void cardShown(const std::string &text);
+    void cardShown(const ops::Card &card);
 
     // Prints the outcome of the operation just ended as the given command, and returns the
     // exit status that goes with it.
-    int finish(Command command);
-    void printOutcome(Command command, bool succeeded, const std::optional<std::string> &message);
+    int finish(Command command, const ops::Result &result);
+    int failureStatus(const ops::Result &result, bool anyPortMatters);
+    void printOutcome(Command command, const ops::Result &result);
     std::vector<OpenFailure> portFailures(bool anyPortMatters) const;
+    // The line settings of the run; with none stored and none given, those the port had.
+    std::string lineSettingsInUse() const;
     void noteLineSettings();
 
     link::ReaderLink &m_link;
@@ -82,13 +87,12 @@ private:
     settings::AppSettings m_settings;
     Io m_io;
     ops::ReaderState m_state;
-    TerminalView m_view;
+    TerminalView m_ownView;
+    TerminalView &m_view;
     Invocation m_invocation;
 
     Stage m_stage = Stage::Other;
     bool m_aborted = false;
-    bool m_saved = false;
-    bool m_saveFailed = false;
     bool m_stopClicked = false;
     int m_cardsShown = 0;
     std::optional<std::string> m_shownCard; // the number of the last card reply

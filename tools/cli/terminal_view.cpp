@@ -1,6 +1,5 @@
 #include "terminal_view.h"
 
-#include "ops/operations.h"
 #include "text/list_items.h"
 #include "text/text_ids.h"
 #include "text/text_table.h"
@@ -42,14 +41,7 @@ std::string idDigits(int id)
     return digits;
 }
 
-std::string afterPrefix(const std::string &shown, int prefixText)
-{
-    const std::string prefix = text::localText(prefixText) + " : ";
-    return shown.rfind(prefix, 0) == 0 ? shown.substr(prefix.size()) : shown;
-}
-
-TerminalView::TerminalView(Hooks hooks)
-    : m_hooks(std::move(hooks))
+TerminalView::TerminalView()
 {
     using text::localText;
     m_panels[at(ops::Panel::Msg)] = localText(2);
@@ -61,20 +53,9 @@ TerminalView::TerminalView(Hooks hooks)
     m_readCardCaption = localText(8);
 }
 
-void TerminalView::beginOperation()
-{
-    m_messageWritten = false;
-    m_outcome.reset();
-}
-
 void TerminalView::setPanelText(ops::Panel panel, std::string_view utf8)
 {
     m_panels[at(panel)] = std::string(utf8);
-    if (panel == ops::Panel::Msg)
-        m_messageWritten = true;
-    // The loop puts the bare caption back when it ends; everything else there is a card.
-    if (panel == ops::Panel::CardID && utf8 != text::localText(kTextCardId) && m_hooks.card)
-        m_hooks.card(m_panels[at(panel)]);
 }
 
 std::string TerminalView::panelText(ops::Panel panel) const
@@ -105,10 +86,6 @@ void TerminalView::setIdPosition(int position)
 
 void TerminalView::beep(int frequencyHz, int)
 {
-    // Every operation ends with its one beep, after its lamp and its text.
-    m_outcome =
-        Outcome{frequencyHz == ops::kSuccessBeepHz,
-                m_messageWritten ? std::optional(m_panels[at(ops::Panel::Msg)]) : std::nullopt};
     if (m_hooks.beep)
         m_hooks.beep(frequencyHz);
 }
@@ -117,18 +94,6 @@ void TerminalView::pumpEvents()
 {
     if (m_hooks.pump)
         m_hooks.pump();
-}
-
-void TerminalView::sleepMs(int ms)
-{
-    if (ms > 0 && m_hooks.sleep)
-        m_hooks.sleep(ms);
-}
-
-void TerminalView::saveLinkSettings()
-{
-    if (m_savingAllowed && m_hooks.save)
-        m_hooks.save();
 }
 
 } // namespace kt::cli

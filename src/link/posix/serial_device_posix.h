@@ -38,6 +38,10 @@ public:
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult readByte(std::uint8_t &byte) override;
 
+    // The line settings in force on the open port, read back from it ("19200,e,8,1"); empty
+    // when the port is closed or cannot tell.
+    std::string lineSettingsInForce() const;
+
     // The reason of the last failed open(); None after a successful one.
     PortError lastError() const { return m_lastError; }
     const std::string &lastErrorText() const { return m_lastErrorText; }
