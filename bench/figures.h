@@ -17,12 +17,18 @@ struct RunCounts {
     int cardPolls = 60;
     int blinkSweeps = 3;
     int starts = 8;
+    int provisionedReaders = 8;
 };
 
 // The figures measured inside this process: the real window (offscreen), the real serial layer
 // and kt4500-sim on a pseudo-terminal. workDir is an empty folder of this run.
 std::vector<Figure> measureWindowFigures(const std::string &simBinary, const std::string &workDir,
                                          const RunCounts &runs);
+
+// kt4500ctl provision with kt4500-sim playing a box of readers: from each reader's first
+// answer to its row.
+Figure measureProvisionFigure(const std::string &simBinary, const std::string &workDir,
+                              const RunCounts &runs);
 
 // A program whose start is measured: how long from its spawn until its first window is
 // mapped, and its resident memory at that moment.
