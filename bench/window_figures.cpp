@@ -3,6 +3,7 @@
 
 #include "figures.h"
 #include "frm_module.h"
+#include "lamp.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "probes.h"
@@ -14,11 +15,13 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace kt::bench
 {
@@ -45,6 +48,7 @@ constexpr double kCardWaitMs = kCardWaitPasses * 1.0;
 constexpr double kInfoPausesMs = 200.0;
 constexpr double kBeepMs = 300.0;
 constexpr double kBlinkMs = 200.0;
+constexpr double kCardLampMs = 1000.0;
 
 // The simulator's link and log in a folder of the run, apart from the window's ports.
 kt::sim::SimOptions simOptions(const std::string &simBinary, const std::string &workDir)
@@ -336,6 +340,19 @@ std::vector<Figure> cardLoopFigures(Rig &rig, const RunCounts &runs)
     return {period, cpu};
 }
 
+// A timer's figure: met when 95 % of the samples lie within 10 ms of what it is set to.
+void judgeSpread(Figure &figure, double targetMs, const char *what)
+{
+    std::vector<double> deviation;
+    for (double ms : figure.samples)
+        deviation.push_back(std::fabs(ms - targetMs));
+    const double spread = percentile(deviation, 0.95);
+    if (!figure.samples.empty())
+        appendNote(figure,
+                   "95 % of the " + std::string(what) + format(" within +/- %.1f ms", spread));
+    figure.met = !figure.samples.empty() && spread <= 10.0;
+}
+
 // The busy blink while the sweep tries 16 ports on which nothing answers.
 Figure blinkFigure(Rig &rig, const RunCounts &runs)
 {
@@ -362,13 +379,58 @@ Figure blinkFigure(Rig &rig, const RunCounts &runs)
     QObject::disconnect(connection);
     rig.sim.command("silent off");
 
-    std::vector<double> deviation;
-    for (double ms : figure.samples)
-        deviation.push_back(std::fabs(ms - kBlinkMs));
-    const double spread = percentile(deviation, 0.95);
-    if (!figure.samples.empty())
-        appendNote(figure, format("95 %% of the intervals within +/- %.1f ms", spread));
-    figure.met = !figure.samples.empty() && spread <= 10.0;
+    judgeSpread(figure, kBlinkMs, "intervals");
+    return figure;
+}
+
+// From the card lamp turning on for a card to tmrCard turning it off again, a card on the
+// reader throughout: the lamp is looked at on every event pass the loop makes (one a ms).
+Figure cardLampFigure(Rig &rig, const RunCounts &runs)
+{
+    Figure figure = figureOf("Card lamp: on to off", "ms", kCardLampMs, "95 % within 990..1010");
+    const int shows = runs.cardPolls == 0 ? 0 : std::max(3, runs.cardPolls / 6);
+    const auto *lamp = rig.frm.findChild<app::Lamp *>(QStringLiteral("shCard"));
+    auto *tmrCard = rig.frm.findChild<QTimer *>(QStringLiteral("tmrCard"));
+    if (shows == 0 || lamp == nullptr || tmrCard == nullptr)
+        return notRun(figure);
+    rig.setPorts({kSimPort});
+    rig.storeSimPort();
+    rig.frm.readerState().readerFound = true;
+    rig.sim.command(std::string("card ") + kCard);
+    const QColor off = lamp->colour();
+    std::optional<SteadyClock::time_point> on;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!on && lamp->colour() != off)
+            on = SteadyClock::now();
+    });
+    QPushButton *button = rig.btnReadCard;
+    bool isMeasuring = false;
+    const auto connection = QObject::connect(tmrCard, &QTimer::timeout, [&] {
+        if (!isMeasuring || !on)
+            return;
+        figure.samples.push_back(msBetween(*on, SteadyClock::now()));
+        isMeasuring = false;
+        QMetaObject::invokeMethod(
+            button, [button] { button->click(); }, Qt::QueuedConnection);
+    });
+    for (int i = 0; i < shows; ++i) {
+        // The poll that ends the previous loop may have shown the card again.
+        while (tmrCard->isActive() || lamp->colour() != off) {
+            QCoreApplication::processEvents();
+            link::systemClock().sleepMs(1);
+        }
+        on.reset();
+        isMeasuring = true;
+        watch.start();
+        button->click();
+        watch.stop();
+    }
+    QObject::disconnect(connection);
+    rig.sim.command("nocard");
+
+    judgeSpread(figure, kCardLampMs, "seconds");
     return figure;
 }
 
@@ -383,8 +445,9 @@ std::vector<Figure> measureWindowFigures(const std::string &simBinary, const std
         Figure absent = absentScanFigure(rig, counts);
         Figure found = foundScanFigure(rig, counts);
         std::vector<Figure> card = cardLoopFigures(rig, counts);
+        Figure lamp = cardLampFigure(rig, counts);
         Figure blink = blinkFigure(rig, counts);
-        return {link[0], link[1], absent, found, card[0], card[1], link[2], blink};
+        return {link[0], link[1], absent, found, card[0], card[1], lamp, link[2], blink};
     };
     if (!rig.sim.isRunning() || !rig.isComplete()) {
         // Every figure is listed all the same, with the reason it is missing.

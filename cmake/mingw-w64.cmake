@@ -1,6 +1,6 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (the POSIX thread model, which
 # std::thread and GoogleTest need). Tests run under Wine through the emulator below.
-#   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DKT_WITH_QT=OFF
+#   cmake --preset windows   (build/windows; make test-windows builds and runs it)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

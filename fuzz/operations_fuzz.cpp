@@ -92,8 +92,8 @@ public:
     void pumpEvents() override
     {
         // The stop click of the card loop, delivered by one of its waiting passes.
-        if (m_state.cardReading && ++m_loopPumps == kStopAfterPumps)
-            m_state.cardReading = false;
+        if (m_state.cardLoop == kt::ops::CardLoop::Running && ++m_loopPumps == kStopAfterPumps)
+            m_state.cardLoop = kt::ops::CardLoop::Stopping;
     }
 
     std::array<std::string, 5> panels{"Start Scan Reader!", "S/N : ________", "VER : __.__-__",
@@ -117,7 +117,7 @@ void requireIdle(const FuzzView &view, const ReaderState &state, kt::link::Seria
     require(!device.isOpen(), "the port is closed after every operation");
     require(view.windowEnabled && !view.busy, "the window is usable after every operation");
     require(!view.hourglass, "the cursor is back after every operation");
-    require(!state.cardReading && !state.cardLoopRunning, "no card loop runs afterwards");
+    require(state.cardLoop == kt::ops::CardLoop::Idle, "no card loop runs afterwards");
     require(view.caption == "Read Card", "the card button has its caption back");
 }
 

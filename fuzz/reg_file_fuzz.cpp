@@ -37,7 +37,10 @@ public:
             return std::nullopt;
         return m_doc.values(reg::kSettingsKey);
     }
-    bool save(const std::vector<std::pair<std::string, Value>> &) override { return false; }
+    kt::settings::SaveResult save(const std::vector<std::pair<std::string, Value>> &) override
+    {
+        return kt::settings::SaveResult::failed("read only");
+    }
 
 private:
     const reg::Document &m_doc;

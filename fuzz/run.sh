@@ -1,23 +1,21 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang into BUILD_DIR (default build/fuzz) and runs each
+# Builds the libFuzzer targets with clang into build/fuzz (the fuzz preset) and runs each
 # for SECONDS (default 60): first over the inputs that once crashed it (fuzz/regressions/),
 # then from its seed corpus (fuzz/corpus/, which stays as committed; what the fuzzer learns
-# goes to BUILD_DIR/corpus/). A crash, a hang, a leak or a broken invariant fails the run and
-# leaves the input in BUILD_DIR/crashes/: fix the code, then commit the input to
+# goes to build/fuzz/corpus/). A crash, a hang, a leak or a broken invariant fails the run and
+# leaves the input in build/fuzz/crashes/: fix the code, then commit the input to
 # fuzz/regressions/<target>/ so that the replay tests and every later run try it again.
 set -euo pipefail
 
+# Usage: fuzz/run.sh [SECONDS]
 seconds=${1:-60}
-build=${2:-build/fuzz}
 cd "$(dirname "$0")/.."
 source_dir=$PWD
+build=build/fuzz
 targets=(transact reg_file line_settings reply_fields operations)
 
-if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DKT_FUZZ=ON -DKT_SANITIZE=ON -DKT_BUILD_TESTS=OFF >/dev/null
-fi
-cmake --build "$build" -j2 --target fuzz_targets >/dev/null
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz >/dev/null
 
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 summary=()

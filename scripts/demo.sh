@@ -11,7 +11,7 @@ fi
 build=$(cd "$1" && pwd)
 for program in kt4500-sim kt4500-config; do
     if [ ! -x "$build/$program" ]; then
-        echo "demo: $build/$program is missing; build first (make build)" >&2
+        echo "demo: $build/$program is missing; build first (make demo)" >&2
         exit 1
     fi
 done

@@ -1,20 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs to build, test and run its demo.
+# Installs the Debian packages that a make target needs, and nothing else.
 # Idempotent: installs only what is missing, and runs apt-get update at most once.
+#   setup.sh demo      the window and the simulator: compiler, CMake, Ninja, Qt, ALSA, a CJK font
+#   setup.sh test      the test suite too: GoogleTest, Xvfb and xdotool, the package and
+#                      man page checkers, clang for fuzzing, MinGW-w64 and Wine for Windows
+#   setup.sh GROUP...  several groups: demo, test, fuzz, windows, bench
 set -euo pipefail
 
-packages=(
-    cmake g++ make pkg-config git
-    qt6-base-dev qt6-base-dev-tools libgl-dev
-    libasound2-dev alsa-utils
-    libgtest-dev libgmock-dev libbenchmark-dev
-    fonts-wqy-microhei
-    xvfb xdotool x11-utils xauth
-    socat util-linux procps
-    clang libclang-rt-14-dev
-    dpkg-dev desktop-file-utils appstream
-    g++-mingw-w64-x86-64-posix wine64 wine googletest
-)
+demo=(cmake g++ make ninja-build pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+    libasound2-dev fonts-wqy-microhei)
+# The end-to-end tests drive the window under Xvfb with xdotool and measure it with xwininfo
+# (x11-utils); the package test checks the .deb and its desktop files; the man pages are
+# checked with groff and man (man-db); git and clang-format for the format check.
+checks=(libgtest-dev libgmock-dev xvfb xauth xdotool x11-utils dpkg-dev desktop-file-utils
+    appstream groff-base man-db git clang-format)
+fuzz=(clang libclang-rt-14-dev)
+windows=(g++-mingw-w64-x86-64-posix wine64 wine googletest)
+# The benchmarks start the window on an Xvfb display of their own.
+bench=(xvfb)
+
+packages=()
+for group in "${@:-test}"; do
+    case $group in
+        demo) packages+=("${demo[@]}") ;;
+        test) packages+=("${demo[@]}" "${checks[@]}" "${fuzz[@]}" "${windows[@]}") ;;
+        fuzz) packages+=("${demo[@]}" "${fuzz[@]}") ;;
+        windows) packages+=("${demo[@]}" "${windows[@]}") ;;
+        bench) packages+=("${demo[@]}" "${bench[@]}") ;;
+        *)
+            echo "setup: unknown group '$group' (demo, test, fuzz, windows, bench)" >&2
+            exit 2
+            ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,6 +40,7 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | awk 'NF && !seen[$0]++')
 
 if [ ${#missing[@]} -eq 0 ]; then
     exit 0

@@ -8,6 +8,7 @@
 #include "pictures.h"
 #include "settings/settings_store.h"
 #include "text/list_items.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <QAbstractItemView>
@@ -157,8 +158,8 @@ QPushButton *makeButton(QWidget *parent, const char *name, QRect rect, const QSt
         button->setIcon(QIcon(picture));
         button->setIconSize(picture.size());
     }
-    // Enter on a focused button clicks that button, as it does on the desktop the design
-    // comes from; elsewhere Enter reaches the window, which clicks btnScan.
+    // Enter on a focused button clicks that button, as it does on Windows; elsewhere Enter
+    // reaches the window, which clicks btnScan.
     button->setAutoDefault(true);
     return button;
 }
@@ -192,6 +193,8 @@ TfrmModule::TfrmModule(kt::link::ReaderLink &link, kt::settings::SettingsStore &
     createControls();
     setKeyboardOrder();
     connectHandlers();
+    // Every event for the window passes here first, so that busy can drop its input.
+    qApp->installEventFilter(this);
     FormCreate();
 }
 
@@ -336,6 +339,8 @@ void TfrmModule::createControls()
     tmrCard = new QTimer(this);
     tmrCard->setObjectName(QStringLiteral("tmrCard"));
     tmrCard->setInterval(kCardIntervalMs);
+    // The card lamp's second is a second: a coarse timer may end it up to 5 % (50 ms) late.
+    tmrCard->setTimerType(Qt::PreciseTimer);
 }
 
 void TfrmModule::setKeyboardOrder()
@@ -377,7 +382,7 @@ void TfrmModule::FormCreate()
     m_settings = loaded.settings;
     text::setLanguageIndex(loaded.languageIndex);
     kt::app::removeLastSystemMenuItem([this] { return static_cast<std::uintptr_t>(winId()); });
-    m_state.cardReading = false;
+    m_state.cardLoop = kt::ops::CardLoop::Idle;
     m_state.readerFound = false;
     cmbBaudRate->setCurrentIndex(text::kDefaultLineSettingsIndex);
     cmbMode->setCurrentIndex(0);
@@ -387,31 +392,33 @@ void TfrmModule::FormCreate()
 
 void TfrmModule::FormShow()
 {
+    using namespace text::ids;
     using text::localText;
-    setWindowTitle(fromUtf8(localText(1)));
-    pnTALVO->setText(fromUtf8(localText(0)));
-    setPanelText(Panel::Msg, localText(2));
-    setPanelText(Panel::Serial, localText(18) + " : ________");
-    setPanelText(Panel::Version, localText(19) + " : __.__-__");
-    lblID->setText(fromUtf8(localText(4) + ":"));
-    lblBaudRate->setText(fromUtf8(localText(5) + ":"));
-    setPanelText(Panel::CardID, localText(14));
-    btnScan->setText(literalCaption(localText(17)));
-    btnID->setText(literalCaption(localText(24)));
-    btnBaudRate->setText(literalCaption(localText(6)));
-    btnMode->setText(literalCaption(localText(7)));
-    btnReadCard->setText(literalCaption(localText(8)));
-    gbDefault->setTitle(literalCaption(localText(10)));
-    pcDefault->setTabText(pcDefault->indexOf(tsDefault), literalCaption(localText(11)));
-    pcDefault->setTabText(pcDefault->indexOf(tsOther), literalCaption(localText(12)));
-    btnFactoryW26->setText(literalCaption("(" + localText(9) + ")"));
-    btnExit->setText(literalCaption(localText(13)));
+    setWindowTitle(fromUtf8(localText(kTextTitle)));
+    pnTALVO->setText(fromUtf8(localText(kTextMakerLine)));
+    setPanelText(Panel::Msg, localText(kTextStartScanReader));
+    setPanelText(Panel::Serial, localText(kTextSerial) + std::string(text::kNoSerialNumber));
+    setPanelText(Panel::Version, localText(kTextVersion) + std::string(text::kNoVersion));
+    lblID->setText(fromUtf8(localText(kTextId) + ":"));
+    lblBaudRate->setText(fromUtf8(localText(kTextBaudRate) + ":"));
+    setPanelText(Panel::CardID, localText(kTextCardId));
+    btnScan->setText(literalCaption(localText(kTextScanReader)));
+    btnID->setText(literalCaption(localText(kTextSetReaderId)));
+    btnBaudRate->setText(literalCaption(localText(kTextSetBaudRateButton)));
+    btnMode->setText(literalCaption(localText(kTextSetModeButton)));
+    btnReadCard->setText(literalCaption(localText(kTextReadCard)));
+    gbDefault->setTitle(literalCaption(localText(kTextQuickSetting)));
+    pcDefault->setTabText(pcDefault->indexOf(tsDefault), literalCaption(localText(kTextDefaultPage)));
+    pcDefault->setTabText(pcDefault->indexOf(tsOther), literalCaption(localText(kTextOtherPage)));
+    btnFactoryW26->setText(literalCaption("(" + localText(kTextFactoryDefault) + ")"));
+    btnExit->setText(literalCaption(localText(kTextExit)));
 }
 
 void TfrmModule::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // The show event comes before the first paint, so the design captions are never seen.
+    // The show event comes before the first paint, so the captions the controls are built
+    // with are never seen.
     if (!m_shown) {
         m_shown = true;
         FormShow();
@@ -424,6 +431,42 @@ void TfrmModule::closeEvent(QCloseEvent *event)
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+bool TfrmModule::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_isInputBlocked || !watched->isWidgetType())
+        return false;
+    auto *widget = static_cast<QWidget *>(watched);
+    if (widget != this && !isAncestorOf(widget))
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Shortcut:
+    case QEvent::ShortcutOverride:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+    case QEvent::NativeGesture:
+    case QEvent::Drop:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -640,7 +683,7 @@ std::string TfrmModule::panelText(Panel which) const
 {
     const QLabel *label = panel(which);
     const std::string &bytes = m_panelBytes[static_cast<std::size_t>(which)];
-    // Until the first write the label still holds its design caption.
+    // Until the first write the label still holds the caption it was built with.
     if (label->text() == fromUtf8(bytes))
         return bytes;
     return label->text().toStdString();
@@ -673,18 +716,11 @@ bool TfrmModule::isLockChecked() const
     return chkLock->isChecked();
 }
 
+// The window is not disabled (Qt would grey every control for the length of each operation);
+// its input is dropped instead, as a disabled window drops it: nothing is queued for later.
 void TfrmModule::setWindowEnabled(bool enabled)
 {
-    if (!enabled && isEnabled()) {
-        m_focusBeforeDisable = QApplication::focusWidget();
-    }
-    setEnabled(enabled);
-    // Disabling the window takes the keyboard focus away; give it back to where it was.
-    if (enabled && m_focusBeforeDisable) {
-        if (m_focusBeforeDisable->isEnabled() && isAncestorOf(m_focusBeforeDisable))
-            m_focusBeforeDisable->setFocus(Qt::OtherFocusReason);
-        m_focusBeforeDisable = nullptr;
-    }
+    m_isInputBlocked = !enabled;
 }
 
 void TfrmModule::setControlEnabled(Control which, bool enabled)

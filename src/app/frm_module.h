@@ -4,7 +4,6 @@
 #include "ops/reader_view.h"
 #include "settings/app_settings.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -34,8 +33,9 @@ class Beeper;
 class Lamp;
 } // namespace kt::app
 
-// The one window of the program. The controls carry the names the design gives them, also as
-// their objectName; the handlers keep the design's names and hand the reader work to kt::ops.
+// The one window of the program. Each control has a fixed name, also its objectName, and the
+// handlers are named after the controls (btnScanClick, ...); they hand the reader work to
+// kt::ops.
 class TfrmModule : public QWidget, public kt::ops::ReaderView
 {
     Q_OBJECT
@@ -95,7 +95,11 @@ public slots:
     void BusyMode(bool on);
     void SaveLanguage();
 
+    // While an operation runs: no input reaches the window, yet every control keeps its look.
+    bool isInputBlocked() const { return m_isInputBlocked; }
+
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -124,9 +128,9 @@ private:
     bool m_shown = false;
     bool m_exitRequested = false;
     bool m_waitCursor = false;
-    QPointer<QWidget> m_focusBeforeDisable;
+    bool m_isInputBlocked = false;
 
-    // Controls, named as the design names them. Owned by their Qt parents.
+    // Controls, under their fixed names. Owned by their Qt parents.
     QLabel *pnMsg = nullptr;
     kt::app::Lamp *shComm = nullptr;
     QLabel *pnSerial = nullptr;

@@ -4,6 +4,7 @@
 #include "link/clock.h"
 #include "link/reader_link.h"
 #include "link/serial_device.h"
+#include "link/standard_descriptors.h"
 #include "settings/settings_store.h"
 
 #include <QGuiApplication>
@@ -45,6 +46,7 @@ int runWindow(kt::app::Application &app)
 // Every path ends with exit code 0: a failure has been shown to the user already.
 int main(int argc, char *argv[])
 {
+    kt::link::reserveStandardDescriptors();
     try {
         kt::app::Application app(argc, argv);
         try {

@@ -5,11 +5,13 @@
 namespace kt::link {
 
 namespace {
-std::uint8_t xorOf(std::uint8_t seed, std::string_view bytes)
+// The checksum folds the frame's lead byte (TAB or LF) and then its body into one byte.
+std::uint8_t xorOf(std::uint8_t leadByte, std::string_view body)
 {
-    for (char c : bytes)
-        seed ^= static_cast<std::uint8_t>(c);
-    return seed;
+    std::uint8_t sum = leadByte;
+    for (char c : body)
+        sum ^= static_cast<std::uint8_t>(c);
+    return sum;
 }
 
 std::string framed(char first, std::string_view body)
@@ -45,7 +47,8 @@ bool checkFrame(std::string_view frame)
 {
     if (frame.size() < 4)
         return false;
-    const auto sum = byteToHex(xorOf(0, frame.substr(0, frame.size() - 3)));
+    const auto sum = byteToHex(xorOf(static_cast<std::uint8_t>(frame[0]),
+                                     frame.substr(1, frame.size() - 4)));
     return frame[frame.size() - 3] == sum[0] && frame[frame.size() - 2] == sum[1];
 }
 

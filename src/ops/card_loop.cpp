@@ -42,11 +42,11 @@ std::string cardText(std::string_view cardField)
     return localText(kTextCardId) + decimal.data() + std::string(cardField) + "(H)";
 }
 
-// Polls until a poll fails or a stop click clears cardReading. The flag is tested only
+// Polls until a poll fails or a stop click asks the loop to stop. The state is tested only
 // before the waiting passes, so a stop click lets the pass in progress finish.
 void pollCards(Context &ctx)
 {
-    while (ctx.state.cardReading) {
+    while (ctx.state.cardLoop == CardLoop::Running) {
         for (int i = 0; i < kWaitingPasses; ++i) {
             ctx.view.pumpEvents();
             ctx.link.pause(kWaitingPassMs);
@@ -78,7 +78,7 @@ Result runCardLoop(Context &ctx)
         showMessage(view, result,
                     localText(kTextOpenCom) + " : " + std::to_string(port) + " "
                         + localText(kTextError));
-        ctx.state.cardReading = false;
+        ctx.state.cardLoop = CardLoop::Stopping;
         beepFor(view, result.outcome);
         return result;
     }
@@ -87,8 +87,8 @@ Result runCardLoop(Context &ctx)
     view.setWindowEnabled(true);
     pollCards(ctx);
     view.busyMode(false);
-    if (ctx.state.cardReading) {
-        ctx.state.cardReading = false;
+    if (ctx.state.cardLoop == CardLoop::Running) {
+        ctx.state.cardLoop = CardLoop::Stopping;
         showOutcome(view, result, Outcome::ReaderFailed, kTextReaderNotFind);
     } else {
         showOutcome(view, result, Outcome::Ok);
@@ -110,20 +110,19 @@ Result readCardClick(Context &ctx)
         beepFor(view, result.outcome);
         return result;
     }
-    if (ctx.state.cardReading) {
-        ctx.state.cardReading = false;
+    if (ctx.state.cardLoop == CardLoop::Running) {
+        ctx.state.cardLoop = CardLoop::Stopping;
         result.outcome = Outcome::Ok;
         return result;
     }
     // A stop is pending and the loop is finishing its pass further down this call stack: a
     // nested start would try the port that loop holds and could cost it its port.
-    if (ctx.state.cardLoopRunning) {
+    if (ctx.state.cardLoop == CardLoop::Stopping) {
         KT_INFO(lcOps, "card reading is stopping; the click is ignored");
         return result;
     }
 
-    ctx.state.cardReading = true;
-    ctx.state.cardLoopRunning = true;
+    ctx.state.cardLoop = CardLoop::Running;
     const std::string caption = view.readCardCaption();
     view.setReadCardCaption(localText(kTextCancelReadCard));
     enableControls(view, false);
@@ -131,7 +130,7 @@ Result readCardClick(Context &ctx)
     view.setPanelText(Panel::CardID, localText(kTextCardId));
     enableControls(view, true);
     view.setReadCardCaption(caption);
-    ctx.state.cardLoopRunning = false;
+    ctx.state.cardLoop = CardLoop::Idle;
     return result;
 }
 

@@ -33,8 +33,8 @@ std::string portSuffix(int port)
 void showStartOfScan(ReaderView &view)
 {
     view.setPanelText(Panel::Msg, localText(kTextScanReader) + " ....");
-    view.setPanelText(Panel::Serial, localText(kTextSerial) + " : ________");
-    view.setPanelText(Panel::Version, localText(kTextVersion) + " : __.__-__");
+    view.setPanelText(Panel::Serial, localText(kTextSerial) + std::string(text::kNoSerialNumber));
+    view.setPanelText(Panel::Version, localText(kTextVersion) + std::string(text::kNoVersion));
     view.setPanelText(Panel::ID, "__");
 }
 
@@ -92,7 +92,9 @@ bool sweep(Context &ctx, Result &result)
                 ctx.settings.lineSettingsText = std::string(lineSettings);
                 ctx.settings.lineSettingsIndex = candidate;
                 if (ctx.store) {
-                    result.saved = settings::saveLinkSettings(*ctx.store, ctx.settings);
+                    // The store logs why a save failed.
+                    result.saved =
+                        static_cast<bool>(settings::saveLinkSettings(*ctx.store, ctx.settings));
                     result.saveFailed = !result.saved;
                 }
             }

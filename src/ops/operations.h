@@ -21,14 +21,14 @@ constexpr int kSuccessBeepHz = 1000;
 constexpr int kFailureBeepHz = 300;
 constexpr int kBeepMs = 300;
 
-// The flags the window owns and the operations read and write.
+// The card reading loop: not running, polling, or asked to stop and finishing its pass.
+enum class CardLoop { Idle, Running, Stopping };
+
+// The state the window owns and the operations read and write.
 struct ReaderState
 {
     bool readerFound = false; // set only by a scan that read the version and the mode
-    bool cardReading = false; // true while the card reading loop runs
-    // true from a loop's start to its end; unlike cardReading it stays set while a stop
-    // request waits for the loop to finish its pass.
-    bool cardLoopRunning = false;
+    CardLoop cardLoop = CardLoop::Idle;
 };
 
 // A card the reading loop has just shown in pnCardID.

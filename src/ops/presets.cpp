@@ -23,11 +23,12 @@ struct PresetValues {
 
 // In the order of Preset. The reader ID is always "01".
 constexpr std::array<PresetValues, 5> kPresets = {{
-    {5, 0, 0, 1, kTextDefaultWiegand, " 26", 34, 35},
-    {5, 0, 1, 1, kTextDefaultWiegand, " 34", 36, 37},
-    {5, 0, 2, 1, kTextDefaultWiegand, " 42", 38, 39},
-    {5, 1, 0, 0, kTextDefaultRS485, " 24", 43, 44},
-    {11, 1, 0, 1, kTextDefaultRS485, " 115200", 45, 46},
+    {5, 0, 0, 1, kTextDefaultWiegand, " 26", kTextDefaultWiegand26Ok, kTextDefaultWiegand26Error},
+    {5, 0, 1, 1, kTextDefaultWiegand, " 34", kTextDefaultWiegand34Ok, kTextDefaultWiegand34Error},
+    {5, 0, 2, 1, kTextDefaultWiegand, " 42", kTextDefaultWiegand42Ok, kTextDefaultWiegand42Error},
+    {5, 1, 0, 0, kTextDefaultRS485, " 24", kTextDefaultRS485_24Ok, kTextDefaultRS485_24Error},
+    {11, 1, 0, 1, kTextDefaultRS485, " 115200", kTextDefaultRS485_115200Ok,
+     kTextDefaultRS485_115200Error},
 }};
 
 } // namespace

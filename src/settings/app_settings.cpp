@@ -2,6 +2,7 @@
 
 #include "settings/reg_format.h"
 #include "settings/settings_log.h"
+#include "text/text_table.h"
 
 #include <string_view>
 
@@ -78,14 +79,11 @@ LoadedSettings loadSettings(SettingsStore &store)
     }
 
     loaded.settings = s;
-    if (s.languageName == "ChineseGB")
-        loaded.languageIndex = 1;
-    else if (s.languageName == "ChineseBIG5")
-        loaded.languageIndex = 2;
+    loaded.languageIndex = text::languageIndexOf(s.languageName);
     return loaded;
 }
 
-bool saveLinkSettings(SettingsStore &store, const AppSettings &settings)
+SaveResult saveLinkSettings(SettingsStore &store, const AppSettings &settings)
 {
     return store.save({
         {kPortName, Value::ofDword(static_cast<std::uint32_t>(settings.portNumber))},
@@ -94,9 +92,9 @@ bool saveLinkSettings(SettingsStore &store, const AppSettings &settings)
     });
 }
 
-void saveLanguage(SettingsStore &store, const AppSettings &settings)
+SaveResult saveLanguage(SettingsStore &store, const AppSettings &settings)
 {
-    (void)store.save({{kLanguageName, Value::ofString(settings.languageName)}});
+    return store.save({{kLanguageName, Value::ofString(settings.languageName)}});
 }
 
 } // namespace kt::settings

@@ -28,9 +28,8 @@ struct LoadedSettings
 LoadedSettings loadSettings(SettingsStore &store);
 
 // Write "ScanCommNo", "ScanBaudRateNo", "ScanBaudRate" / "LanguageFlag", creating the key
-// when missing and keeping every other value. Failures are logged; saveLinkSettings also
-// returns false then.
-bool saveLinkSettings(SettingsStore &store, const AppSettings &settings);
-void saveLanguage(SettingsStore &store, const AppSettings &settings);
+// when missing and keeping every other value. A failure is logged and returned.
+SaveResult saveLinkSettings(SettingsStore &store, const AppSettings &settings);
+SaveResult saveLanguage(SettingsStore &store, const AppSettings &settings);
 
 } // namespace kt::settings

@@ -15,7 +15,8 @@ constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
-enum RegType : std::uint32_t { RegSz = 1, RegExpandSz = 2, RegBinary = 3, RegDword = 4 };
+// The registry's type numbers as hex(N) data names them; any other number is a type of its own.
+enum class RegType : std::uint32_t { Sz = 1, ExpandSz = 2, Binary = 3, Dword = 4 };
 
 char lowerAscii(char c)
 {
@@ -391,11 +392,12 @@ void Document::readHexValue(std::string_view data, Cursor &cursor, bool isVersio
 
     std::string_view rest = joined;
     rest.remove_prefix(3); // "hex"
-    std::optional<std::uint32_t> type = RegBinary;
+    std::optional<RegType> type = RegType::Binary;
     if (rest.starts_with('(')) {
         const auto close = rest.find(')');
-        type =
+        const auto number =
             close == std::string_view::npos ? std::nullopt : readHex32(rest.substr(1, close - 1));
+        type = number ? std::optional(static_cast<RegType>(*number)) : std::nullopt;
         rest.remove_prefix(close == std::string_view::npos ? rest.size() : close + 1);
     }
     const auto bytes = rest.starts_with(':') ? readHexBytes(rest.substr(1)) : std::nullopt;
@@ -403,16 +405,23 @@ void Document::readHexValue(std::string_view data, Cursor &cursor, bool isVersio
         line.problem = "unreadable hex data";
         return;
     }
-    if (*type == RegSz || *type == RegExpandSz) {
+    if (*type == RegType::Sz || *type == RegType::ExpandSz) {
         line.value = Value::ofString(decodeString(*bytes, isVersion5));
-    } else if (*type == RegDword && bytes->size() == 4) {
+    } else if (*type == RegType::Dword && bytes->size() == 4) {
         std::uint32_t v = 0;
         for (int i = 3; i >= 0; --i)
             v = (v << 8) | static_cast<unsigned char>((*bytes)[static_cast<std::size_t>(i)]);
         line.value = Value::ofDword(v);
-    } else if (*type == RegDword) {
+    } else if (*type == RegType::Dword) {
         line.problem = "a 32-bit integer of " + std::to_string(bytes->size()) + " bytes";
     }
+}
+
+bool isUtf16(std::string_view bytes)
+{
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF"))
+        return true;
+    return bytes.size() >= 2 && (bytes[0] == '\0') != (bytes[1] == '\0');
 }
 
 Document Document::parse(std::string_view bytes)

@@ -17,6 +17,10 @@ namespace kt::settings::reg
 inline constexpr std::string_view kSettingsKey =
     "HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig";
 
+// Whether the bytes are UTF-16 text, as the registry editor exports by default: a UTF-16 byte
+// order mark, or a first character whose second byte is zero. Such a file is not read.
+bool isUtf16(std::string_view bytes);
+
 // Key and value names compare as the registry compares them: ASCII letters case-insensitive.
 bool sameName(std::string_view a, std::string_view b);
 

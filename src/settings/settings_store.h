@@ -28,6 +28,16 @@ struct Value
 
 using KeyValues = std::map<std::string, Value>;
 
+// What a save did. A failed save also logs its problem under kt4500.settings.
+struct SaveResult {
+    bool saved = false;
+    std::string problem; // when not saved: one line saying why, naming the file or folder
+
+    explicit operator bool() const { return saved; }
+    static SaveResult ok() { return {true, {}}; }
+    static SaveResult failed(std::string why) { return {false, std::move(why)}; }
+};
+
 // The machine-wide settings key "Software\TALVO\ReaderConfig" under HKEY_LOCAL_MACHINE: a .reg
 // file on POSIX, the registry on Windows.
 class SettingsStore
@@ -40,8 +50,9 @@ public:
     virtual std::optional<KeyValues> load() = 0;
 
     // Writes the values in order into the key, creating it when missing and keeping every
-    // other value. false when the save failed; what was stored before stays whole.
-    virtual bool save(const std::vector<std::pair<std::string, Value>> &values) = 0;
+    // other value. Not saved: what was stored before stays whole (see the store for the one
+    // exception).
+    virtual SaveResult save(const std::vector<std::pair<std::string, Value>> &values) = 0;
 };
 
 // The store of this OS. On POSIX: the .reg file named by $KT4500_SETTINGS, else

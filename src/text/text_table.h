@@ -19,6 +19,10 @@ inline constexpr std::array<std::string_view, kLanguageCount> kLanguageNames = {
 
 inline constexpr std::string_view kWebAddress = "www.talvo.example";
 
+// What pnSerial and pnVersion show after their labels while no reader has been read.
+inline constexpr std::string_view kNoSerialNumber = " : ________";
+inline constexpr std::string_view kNoVersion = " : __.__-__";
+
 // Text k (0..46) in language L (0..2), UTF-8. Out-of-range arguments give an empty text.
 std::string_view textIn(int k, int language);
 

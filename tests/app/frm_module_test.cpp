@@ -260,14 +260,14 @@ TEST(BusyMode, BlinksFromWhereThePreviousBusyPeriodStopped)
     for (const std::vector<QColor> &ticks : periods) {
         w.frm.busyMode(true);
         EXPECT_TRUE(busy->isActive());
-        EXPECT_FALSE(w.frm.isEnabled());
+        EXPECT_TRUE(w.frm.isInputBlocked());
         for (const QColor &expected : ticks) {
             w.frm.tmrBusyTimer();
             EXPECT_EQ(w.lamp("shComm"), expected);
         }
         w.frm.busyMode(false);
         EXPECT_FALSE(busy->isActive());
-        EXPECT_TRUE(w.frm.isEnabled());
+        EXPECT_FALSE(w.frm.isInputBlocked());
         EXPECT_EQ(w.lamp("shComm"), ticks.back()) << "the lamp keeps the last tick's colour";
     }
 }
@@ -310,7 +310,7 @@ TEST(Closing, OnlyExitClosesTheWindow)
     EXPECT_EQ(w.store.saves, 0) << "nothing is saved at exit";
 }
 
-TEST(Layout, ControlsSitWhereTheDesignPutsThemAndFitTheirParents)
+TEST(Layout, ControlsSitAtTheirFixedPlacesAndFitTheirParents)
 {
     Window w;
     w.frm.show();
@@ -335,7 +335,7 @@ TEST(Layout, ControlsSitWhereTheDesignPutsThemAndFitTheirParents)
         QWidget *widget = w.child(c.name);
         EXPECT_EQ(widget->geometry(), c.place);
         EXPECT_EQ(str(widget->parentWidget()->objectName()), c.parent);
-        // Nothing is cut off, a preset button by its page least of all; pnTALVO's design
+        // Nothing is cut off, a preset button by its page least of all; pnTALVO's fixed
         // width runs 1 px past the window.
         if (std::string(c.name) != "pnTALVO") {
             EXPECT_TRUE(widget->parentWidget()->rect().contains(widget->geometry()));

@@ -17,7 +17,7 @@ mkdir -p "$work/ports" "$work/home"
 export KT4500_SETTINGS=$work/ReaderConfig.reg KT4500_PORT_DIR=$work/ports HOME=$work/home
 export ASAN_OPTIONS=detect_leaks=0
 # An installed machine whose settings hold nothing yet: the defaults, 19200,e,8,1, apply.
-seed_empty_key "$KT4500_SETTINGS"
+write_settings_key_without_values "$KT4500_SETTINGS"
 
 mkfifo "$work/sim.in"
 "$sim" --link "$work/ports/COM3" --log "$work/sim.log" <"$work/sim.in" >"$work/sim.out" 2>&1 &

@@ -45,12 +45,13 @@ public:
     }
 
     std::optional<settings::KeyValues> load() override { return key; }
-    bool save(const std::vector<std::pair<std::string, settings::Value>> &values) override
+    settings::SaveResult
+    save(const std::vector<std::pair<std::string, settings::Value>> &values) override
     {
         ++saves;
         for (const auto &[name, value] : values)
             (key ? *key : key.emplace())[name] = value;
-        return true;
+        return settings::SaveResult::ok();
     }
     std::string text(const std::string &name) const
     {

@@ -13,7 +13,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcutEvent>
+#include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <fstream>
@@ -115,6 +118,53 @@ TEST_F(WindowSim, ScanShowsTheReaderAndSavesWhereTheSweepFoundIt)
     EXPECT_TRUE(child<QPushButton>("btnScan")->isEnabled()) << "the window is usable again";
 }
 
+// Busy shows by the hourglass and the blinking lamp: during a scan against a reader that
+// answers late, the controls look as before, and a click, a key, a wheel turn or an
+// accelerator reaches none of them, neither then nor afterwards.
+TEST_F(WindowSim, BusyDropsInputButKeepsTheControlsLooks)
+{
+    ASSERT_EQ(sim.command("delay 60"), "ok delay 60");
+    auto *lock = child<QCheckBox>("chkLock");
+    auto *id = child<QScrollBar>("sbID");
+    auto *btnID = child<QPushButton>("btnID");
+    const bool lockBefore = lock->isChecked();
+    const int idBefore = id->value();
+    const QImage lookBefore[] = {btnID->grab().toImage(), lock->grab().toImage(),
+                                 id->grab().toImage()};
+    bool acted = false;
+    const auto busy = [this] { return child<QTimer>("tmrBusy")->isActive(); };
+    when(busy, [&] {
+        acted = busy();
+        EXPECT_EQ(btnID->grab().toImage(), lookBefore[0]);
+        EXPECT_EQ(lock->grab().toImage(), lookBefore[1]);
+        EXPECT_EQ(id->grab().toImage(), lookBefore[2]);
+        QTest::mouseClick(lock, Qt::LeftButton);
+        QTest::mouseClick(btnID, Qt::LeftButton);
+        QTest::mouseClick(child<QPushButton>("btnScan"), Qt::LeftButton);
+        id->setFocus();
+        QTest::keyClick(id, Qt::Key_Up);
+        QTest::keyClick(lock, Qt::Key_Space);
+        QTest::keyClick(frm.get(), Qt::Key_Return);
+        QWheelEvent wheel(QPointF(5, 5), id->mapToGlobal(QPointF(5, 5)), {}, {0, 120}, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(id, &wheel);
+        QShortcutEvent shortcut(QKeySequence(QStringLiteral("Alt+S")), 0);
+        QCoreApplication::sendEvent(btnID, &shortcut);
+    });
+    scan();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(acted) << "the scan ended before the input could be sent";
+    EXPECT_EQ(lock->isChecked(), lockBefore);
+    EXPECT_EQ(id->value(), idBefore);
+    const std::string log = sim.log();
+    std::size_t scans = 0;
+    for (std::size_t at = log.find("rx 09 41 30 30 42"); at != std::string::npos;
+         at = log.find("rx 09 41 30 30 42", at + 1))
+        ++scans;
+    EXPECT_EQ(scans, 1u) << "no second scan and no set ID ran afterwards:\n" << log;
+    EXPECT_EQ(log.find("rx 09 41 30 31"), std::string::npos) << log;
+}
+
 TEST_F(WindowSim, ParameterCommandsChangeTheReader)
 {
     scan();
@@ -199,7 +249,7 @@ TEST_F(WindowSim, CardLoopShowsCardsUntilCancelled)
     EXPECT_EQ(text("pnMsg"), "Get Reader Info Ok. (COM : #3)") << "a user stop keeps the message";
     EXPECT_EQ(child<QPushButton>("btnReadCard")->text(), "Read Card (Change to RS485 Mode)");
     EXPECT_EQ(beeper.tones.back(), std::make_pair(1000, 300));
-    EXPECT_FALSE(frm->readerState().cardReading);
+    EXPECT_EQ(frm->readerState().cardLoop, kt::ops::CardLoop::Idle);
     EXPECT_TRUE(child<QPushButton>("btnScan")->isEnabled());
     EXPECT_TRUE(device->open(3, "19200,e,8,1")) << "the loop closed its port";
     device->close();

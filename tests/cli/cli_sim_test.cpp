@@ -215,6 +215,29 @@ TEST_F(CtlSim, TheExitStatusAndStandardErrorSayWhatWentWrong)
     EXPECT_EQ(json(free.lines[0]).value("status").toString(), "present");
 }
 
+// Started with a standard descriptor closed (cron, a service unit, ">&-"), the program must
+// not open the port on it: its output and log lines would go out on the serial line.
+TEST_F(CtlSim, AClosedStandardDescriptorNeverBecomesThePort)
+{
+    ASSERT_EQ(ctl({"scan"}).status, 0);
+    ASSERT_EQ(sim.command("card 00BC614E"), "ok card 00BC614E");
+    for (int closed = 0; closed <= 2; ++closed) {
+        SCOPED_TRACE("descriptor " + std::to_string(closed) + " closed");
+        CtlOptions withClosed = options();
+        withClosed.closedDescriptor = closed;
+        // Each card line is written while the port is open; the next poll follows it.
+        const CtlRun run =
+            kt::test::runCtl({"--verbose", "read-cards", "--count", "2"}, withClosed);
+        EXPECT_EQ(run.status, 0) << run.err;
+        if (closed != 1) {
+            EXPECT_EQ(run.lines, (std::vector<std::string>{kCard, kCard}));
+        }
+        EXPECT_EQ(sim.log().find("ignored"), std::string::npos)
+            << "the reader got bytes that are no frame:\n"
+            << sim.log();
+    }
+}
+
 TEST_F(CtlSim, APortThatIsNotPermittedNamesTheDeviceAndTheDialoutGroup)
 {
     if (::geteuid() != 0)

@@ -84,6 +84,8 @@ CtlProcess::CtlProcess(const std::vector<std::string> &args, const CtlOptions &o
             }
         }
         ::dup2(err[1], STDERR_FILENO);
+        if (options.closedDescriptor >= 0)
+            ::close(options.closedDescriptor);
         if (options.user) {
             const gid_t group = static_cast<gid_t>(*options.user);
             if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0

@@ -27,14 +27,15 @@ class CountingStore : public settings::SettingsStore
 {
 public:
     std::optional<settings::KeyValues> load() override { return settings::KeyValues{}; }
-    bool save(const std::vector<std::pair<std::string, settings::Value>> &values) override
+    settings::SaveResult
+    save(const std::vector<std::pair<std::string, settings::Value>> &values) override
     {
         ++saves;
         if (fails)
             return false;
         for (const auto &[name, value] : values)
             key[name] = value;
-        return true;
+        return settings::SaveResult::ok();
     }
     settings::KeyValues key;
     int saves = 0;

@@ -225,8 +225,7 @@ TEST(LinkFaults, HangUpDuringTheCardLoopEndsItAsReaderNotFound)
                                 "beep 300 300", "lamp Card White", "text CardID Card ID",
                                 "control Exit true", "caption Read Card (Change to RS485 Mode)"}))
         << m.view.dump();
-    EXPECT_FALSE(m.state.cardReading);
-    EXPECT_FALSE(m.state.cardLoopRunning);
+    EXPECT_EQ(m.state.cardLoop, kt::ops::CardLoop::Idle);
     EXPECT_TRUE(m.state.readerFound);
     EXPECT_FALSE(m.device.isOpen());
     EXPECT_EQ(readFile(m.settingsPath), kStoredKey);

@@ -123,7 +123,7 @@ TEST(CardLoop, FailedPollEndsTheLoopAndRestoresTheWindow)
             waiting.push_back("sleep 1");
         }
         EXPECT_EQ(std::vector<std::string>(poll - 160, poll), waiting);
-        EXPECT_FALSE(r.state.cardReading);
+        EXPECT_EQ(r.state.cardLoop, ops::CardLoop::Idle);
         EXPECT_TRUE(r.state.readerFound);
         EXPECT_EQ(r.results.back().outcome, ops::Outcome::ReaderFailed);
         EXPECT_EQ(r.results.back().message, "Reader Not Find");
@@ -165,7 +165,7 @@ TEST(CardLoop, StopClickEndsTheLoopAfterThePassInProgress)
                                     "lamp Card White", "close 3", "text CardID Card ID"}))
             << r.view.dump();
         EXPECT_EQ(r.view.panels[Panel::Msg], "Get Reader Info Ok. (COM : #3)");
-        EXPECT_FALSE(r.state.cardReading);
+        EXPECT_EQ(r.state.cardLoop, ops::CardLoop::Idle);
         // The stop click, then the loop's own end.
         ASSERT_EQ(r.results.size(), 2u);
         EXPECT_TRUE(r.results[0].ok());
@@ -220,7 +220,7 @@ TEST(CardLoop, PortThatDoesNotOpen)
         expected.push_back(e);
     expected.push_back(std::string("caption ") + kCaption);
     EXPECT_EQ(r.view.events, expected);
-    EXPECT_FALSE(r.state.cardReading);
+    EXPECT_EQ(r.state.cardLoop, ops::CardLoop::Idle);
     EXPECT_EQ(r.results.back().outcome, ops::Outcome::PortNotOpened);
     EXPECT_EQ(r.results.back().textId, text::ids::kTextOpenCom);
 

@@ -80,7 +80,7 @@ start_xvfb
 export ASAN_OPTIONS=detect_leaks=0
 mkdir -p "$work/ports"
 export KT4500_PORT_DIR=$work/ports KT4500_SETTINGS=$work/ReaderConfig.reg
-seed_empty_key "$KT4500_SETTINGS"
+write_settings_key_without_values "$KT4500_SETTINGS"
 tail -f /dev/null | "$work/root/usr/bin/kt4500-sim" --link "$work/ports/COM3" --log "$work/sim.log" >/dev/null 2>&1 &
 e2e_track $!
 wait_for 20 test -e "$work/ports/COM3" || fail "the installed simulator did not start"

@@ -122,11 +122,12 @@ TEST(RegFileStore, InterruptedSaveLeavesTheOldFileWhole)
     EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
-// Root ignores permission bits, so the store runs as "nobody" there.
+// Root ignores permission bits, so the store runs as "nobody" there. The folder's mode plays
+// no part: a file in a read-only folder is saved in place.
 TEST(RegFileStore, WithoutFullAccessLoadFindsNoKeyAndSaveDoesNothing)
 {
     const std::tuple<mode_t, mode_t, bool> cases[] = {
-        {0444, 0555, false}, {0666, 0555, false}, {0444, 0777, false}, {0666, 0777, true}};
+        {0444, 0555, false}, {0666, 0555, true}, {0444, 0777, false}, {0666, 0777, true}};
     for (const auto &[fileMode, folderMode, isUsable] : cases) {
         SCOPED_TRACE(std::to_string(fileMode) + " in " + std::to_string(folderMode));
         TempDir dir;
@@ -146,6 +147,54 @@ TEST(RegFileStore, WithoutFullAccessLoadFindsNoKeyAndSaveDoesNothing)
         EXPECT_EQ(readFile(path) == kValid, !isUsable);
         ::chmod(dir.file("shared").c_str(), 0755);
     }
+}
+
+// An in-place save (the folder takes no new file) that cannot finish writing puts the old
+// bytes back; one killed half-way leaves a file that loads as damaged, untouched by the load,
+// until the next save rewrites it.
+TEST(RegFileStore, InterruptedInPlaceSaveLoadsAsDamagedUntilTheNextSave)
+{
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    std::filesystem::create_directory(dir.file("shared"));
+    const auto path = dir.file("shared/ReaderConfig.reg");
+    writeFile(path, kValid);
+    ::chmod(path.c_str(), 0666);
+    ::chmod(dir.file("shared").c_str(), 0555);
+    const auto asNobody = [&](const std::function<int()> &fn) {
+        return exitCode(spawn([&] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return 99;
+            return fn();
+        }));
+    };
+    // The new content outgrows the size limit half-way: the write fails, or the signal kills.
+    const auto saveWithSizeLimit = [&](bool isKilled) {
+        return asNobody([&] {
+            const rlimit limit{4096, 4096};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::signal(SIGXFSZ, isKilled ? SIG_DFL : SIG_IGN);
+            RegFileStore store(path);
+            return store.save({{"LanguageFlag", Value::ofString(std::string(8192, 'x'))}}) ? 1 : 0;
+        });
+    };
+    EXPECT_EQ(saveWithSizeLimit(false), 0);
+    EXPECT_EQ(readFile(path), kValid) << "the old content is put back";
+
+    EXPECT_EQ(saveWithSizeLimit(true), 128 + SIGXFSZ);
+    const auto left = readFile(path);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->size(), 4096u);
+    EXPECT_FALSE(RegFileStore(path).load()) << "half of a save is not taken as stored values";
+    EXPECT_EQ(readFile(path), left);
+
+    EXPECT_EQ(asNobody([&] { return RegFileStore(path).save(kLanguage) ? 1 : 0; }), 1);
+    const auto values = RegFileStore(path).load();
+    ASSERT_TRUE(values);
+    EXPECT_EQ(values->at("LanguageFlag").text, "ChineseGB");
+    EXPECT_EQ(values->at("ScanCommNo").dword, 3u);
+    EXPECT_EQ(snapshot(dir.file("shared")).size(), 1u);
+    ::chmod(dir.file("shared").c_str(), 0755);
 }
 
 // Each saver's values "A0", "A1", ... form an unbroken run from 0 while it saves them in

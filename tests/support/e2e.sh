@@ -5,7 +5,8 @@
 #   e2e_track PID          kill PID at exit
 #   wait_for SECONDS CMD   runs CMD every 0.1 s until it succeeds; false after SECONDS
 #   start_xvfb             starts Xvfb on a free display and exports DISPLAY
-#   seed_empty_key FILE    a settings file that holds the settings key without values
+#   write_settings_key_without_values FILE
+#                          writes FILE as the package installs it: the settings key, no values
 #   fail MESSAGE           prints FAIL, the program and simulator logs if any, exits 1
 
 e2e_need() {
@@ -51,6 +52,6 @@ start_xvfb() {
     unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS
 }
 
-seed_empty_key() {
+write_settings_key_without_values() {
     printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\TALVO\\ReaderConfig]\n' >"$1"
 }

@@ -26,10 +26,10 @@ public:
     {
         return m_store ? m_store->load() : settings::KeyValues{};
     }
-    bool save(const std::vector<std::pair<std::string, settings::Value>> &values) override
+    settings::SaveResult save(const std::vector<std::pair<std::string, settings::Value>> &values) override
     {
         m_events.push_back("save link");
-        return m_store ? m_store->save(values) : true;
+        return m_store ? m_store->save(values) : settings::SaveResult::ok();
     }
 
 private:

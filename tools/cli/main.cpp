@@ -4,6 +4,7 @@
 #include "link/posix/port_names.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
+#include "link/standard_descriptors.h"
 #include "log/log.h"
 #include "options.h"
 #include "port_watch.h"
@@ -190,6 +191,7 @@ int run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    kt::link::reserveStandardDescriptors();
     try {
         return run(argc, argv);
     } catch (const std::exception &e) {

@@ -379,7 +379,7 @@ void Runner::interrupted()
 
 void Runner::stopCards()
 {
-    if (m_stopClicked || !m_state.cardReading)
+    if (m_stopClicked || m_state.cardLoop != ops::CardLoop::Running)
         return;
     m_stopClicked = true;
     // The window's "Cancel Read Card" click: the loop finishes its pass, with its poll, and

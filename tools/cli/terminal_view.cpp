@@ -44,13 +44,13 @@ std::string idDigits(int id)
 TerminalView::TerminalView()
 {
     using text::localText;
-    m_panels[at(ops::Panel::Msg)] = localText(2);
-    m_panels[at(ops::Panel::Serial)] = localText(18) + " : ________";
-    m_panels[at(ops::Panel::Version)] = localText(19) + " : __.__-__";
+    m_panels[at(ops::Panel::Msg)] = localText(kTextStartScanReader);
+    m_panels[at(ops::Panel::Serial)] = localText(kTextSerial) + std::string(text::kNoSerialNumber);
+    m_panels[at(ops::Panel::Version)] = localText(kTextVersion) + std::string(text::kNoVersion);
     m_panels[at(ops::Panel::ID)] = "__";
     m_panels[at(ops::Panel::CardID)] = localText(kTextCardId);
     m_selections = {text::kDefaultLineSettingsIndex, 0, 0, 1};
-    m_readCardCaption = localText(8);
+    m_readCardCaption = localText(kTextReadCard);
 }
 
 void TerminalView::setPanelText(ops::Panel panel, std::string_view utf8)

@@ -3,14 +3,18 @@
 #include "settings/reg_format.h"
 #include "settings/settings_log.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -125,37 +129,77 @@ FileRead readSettingsFile(const std::string &path)
     return out;
 }
 
-// Read and write access to the file and write access to its folder (for the rename a save
-// does), judged with this process's effective ids.
+// Read and write access to the file, judged with this process's effective ids. The folder's
+// permissions play no part: where it takes no new file, a save rewrites the file in place.
 bool hasFullAccess(const std::string &path, std::string &why)
 {
     if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0) {
         why = std::string("this user may not read and write it (") + errorText() + ")";
         return false;
     }
-    const auto folder = folderOf(path);
-    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
-        why = "this user may not replace files in " + folder + " (" + errorText() + ")";
-        return false;
-    }
     return true;
 }
 
-bool makeFolders(const std::string &folder)
+// While a save rewrites the file in place, its first byte is this mark; a file left so by a
+// crash is taken as damaged. No registry file starts with it.
+constexpr char kInPlaceMark = '#';
+
+// The bytes of a file an in-place save left marked, with the first byte the mark replaced;
+// nullopt when the bytes are not such a file.
+std::optional<std::string> unmarked(std::string_view bytes)
+{
+    if (!bytes.starts_with(kInPlaceMark))
+        return std::nullopt;
+    // The first byte of a registry file: its header, its byte order mark or a blank line.
+    for (const char first : {'R', 'W', '\xEF', '\n'}) {
+        std::string candidate = first + std::string(bytes.substr(1));
+        if (reg::Document::parse(candidate).status() == reg::Document::Status::Ok)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+// Why a file that was read is not used, or empty when it may be.
+std::string whyUnusable(const std::string &bytes)
+{
+    if (reg::isUtf16(bytes))
+        return "UTF-16; save it as UTF-8 or ANSI";
+    if (unmarked(bytes))
+        return "a save of it was interrupted and may have left parts of two versions";
+    return {};
+}
+
+enum class FolderLock { Held, Busy, Unsupported };
+
+FolderLock lockFolder(int dirFd, std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(dirFd, LOCK_EX | LOCK_NB) == 0)
+            return FolderLock::Held;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return FolderLock::Unsupported;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return FolderLock::Busy;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+// Empty when the folder exists or was created, else why not.
+std::string makeFolders(const std::string &folder)
 {
     for (std::size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
         const auto part = folder.substr(0, end);
         if (::mkdir(part.c_str(), 0775) != 0 && errno != EEXIST) {
             const int error = errno;
             struct stat info;
-            if (::stat(part.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-                KT_WARNING(lcSettings, "cannot create the folder %s: %s", part.c_str(),
-                           std::strerror(error));
-                return false;
-            }
+            if (::stat(part.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+                return "cannot create the folder " + part + ": " + std::strerror(error);
         }
         if (end == std::string::npos)
-            return true;
+            return {};
     }
 }
 
@@ -191,13 +235,10 @@ void removeStaleTemps(int dirFd, const std::string &base)
     ::closedir(dir);
 }
 
-// Writes bytes to a new file in the folder and renames it over `base`. The old file stays
-// whole until the rename, and the rename either happens entirely or not at all.
-bool replaceAtomically(int dirFd, const std::string &base, const std::string &bytes,
-                       const struct stat *old)
+// A new file beside `base` for the next version, created with O_EXCL; its name in tempName.
+// false (errno set) when none can be created.
+bool createTemp(int dirFd, const std::string &base, UniqueFd &fd, std::string &tempName)
 {
-    std::string tempName;
-    UniqueFd fd;
     for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
         tempName = tempPrefix(base) + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         fd = UniqueFd(::openat(dirFd, tempName.c_str(),
@@ -205,15 +246,25 @@ bool replaceAtomically(int dirFd, const std::string &base, const std::string &by
         if (!fd && errno != EEXIST)
             break;
     }
-    if (!fd) {
-        KT_WARNING(lcSettings, "cannot create a new file beside %s: %s", base.c_str(), errorText());
-        return false;
-    }
+    return bool(fd);
+}
+
+// Writes bytes to the new file and renames it over `base`. The old file stays whole until
+// the rename, and the rename either happens entirely or not at all.
+SaveResult replaceAtomically(int dirFd, const std::string &base, const std::string &tempName,
+                             UniqueFd &fd, const std::string &bytes, const struct stat *old)
+{
+    struct stat folder = {};
     if (old != nullptr) {
         // The owner can only be kept by root, the group by its members; both are best effort.
         if (::fchown(fd.get(), old->st_uid, old->st_gid) != 0)
             (void)!::fchown(fd.get(), static_cast<uid_t>(-1), old->st_gid);
         (void)!::fchmod(fd.get(), old->st_mode & 07777);
+    } else if (::fstat(dirFd, &folder) == 0 && (folder.st_mode & S_IWGRP) != 0) {
+        // A folder its group may write is shared by the group: so is a file created there,
+        // whatever this user's umask.
+        (void)!::fchown(fd.get(), static_cast<uid_t>(-1), folder.st_gid);
+        (void)!::fchmod(fd.get(), 0664);
     }
     const char *step = "write";
     bool ok = writeAll(fd.get(), bytes);
@@ -226,21 +277,81 @@ bool replaceAtomically(int dirFd, const std::string &base, const std::string &by
         ok = ::renameat(dirFd, tempName.c_str(), dirFd, base.c_str()) == 0;
     }
     if (!ok) {
-        KT_WARNING(lcSettings, "cannot %s the new %s: %s; the old file is kept", step, base.c_str(),
-                   errorText());
+        const int error = errno;
         ::unlinkat(dirFd, tempName.c_str(), 0);
-        return false;
+        return saveFailed("settings not saved: cannot %s the new %s: %s; the old file is kept",
+                          step, base.c_str(), std::strerror(error));
     }
     // Without this the rename itself may be lost in a power cut, bringing the old file back.
     if (::fsync(dirFd) != 0)
         KT_WARNING(lcSettings, "cannot flush the folder of %s: %s", base.c_str(), errorText());
+    return SaveResult::ok();
+}
+
+bool writeAt(int fd, std::string_view bytes, off_t at)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        at += n;
+    }
     return true;
+}
+
+// The file's bytes from `first` on written over it, cut to their length and flushed.
+bool writeWhole(int fd, std::string_view bytes, std::size_t first)
+{
+    first = std::min(first, bytes.size());
+    return writeAt(fd, bytes.substr(first), static_cast<off_t>(first))
+           && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
+}
+
+// Rewrites the file itself, for a folder that takes no new file. The file is marked first
+// and unmarked last, so that a crash in between leaves a file that loads as damaged rather
+// than a mix of two versions taken as whole. A failed write puts the old bytes back.
+SaveResult rewriteInPlace(const std::string &path, const struct stat &read, const std::string &old,
+                          const std::string &bytes)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat now = {};
+    if (!fd || ::fstat(fd.get(), &now) != 0)
+        return saveFailed("settings not saved: cannot open %s: %s", path.c_str(), errorText());
+    if (now.st_dev != read.st_dev || now.st_ino != read.st_ino)
+        return saveFailed("settings not saved: %s was replaced during the save", path.c_str());
+    const std::string_view mark(&kInPlaceMark, 1);
+    if (!writeAt(fd.get(), mark, 0) || ::fsync(fd.get()) != 0) {
+        const int error = errno;
+        const bool isKept = writeWhole(fd.get(), old, 0);
+        return saveFailed("settings not saved: cannot write %s: %s%s", path.c_str(),
+                          std::strerror(error), isKept ? "; the old file is kept" : "");
+    }
+    if (!writeWhole(fd.get(), bytes, 1)) {
+        const int error = errno;
+        const bool isBack = writeWhole(fd.get(), old, 1)
+                            && writeAt(fd.get(), std::string_view(old).substr(0, 1), 0)
+                            && ::fsync(fd.get()) == 0;
+        return saveFailed("settings not saved: cannot write %s: %s; %s", path.c_str(),
+                          std::strerror(error),
+                          isBack ? "the old content is back"
+                                 : "it is left marked as damaged until a save succeeds");
+    }
+    if (!writeAt(fd.get(), std::string_view(bytes).substr(0, 1), 0) || ::fsync(fd.get()) != 0) {
+        return saveFailed("settings not saved: cannot finish writing %s: %s; it is left marked as "
+                          "damaged until a save succeeds",
+                          path.c_str(), errorText());
+    }
+    return SaveResult::ok();
 }
 
 } // namespace
 
-RegFileStore::RegFileStore(std::string path)
+RegFileStore::RegFileStore(std::string path, std::chrono::milliseconds lockWait)
     : m_path(std::move(path))
+    , m_lockWait(lockWait)
 {
 }
 
@@ -252,7 +363,8 @@ std::optional<KeyValues> RegFileStore::load()
         return std::nullopt;
     }
     std::string why = file.why;
-    if (file.state == FileRead::State::Read && hasFullAccess(m_path, why)) {
+    if (file.state == FileRead::State::Read && hasFullAccess(m_path, why)
+        && (why = whyUnusable(file.bytes)).empty()) {
         const auto doc = reg::Document::parse(file.bytes);
         for (const auto &problem : doc.problems(reg::kSettingsKey))
             KT_WARNING(lcSettings, "%s: %s", m_path.c_str(), problem.c_str());
@@ -267,54 +379,71 @@ std::optional<KeyValues> RegFileStore::load()
     return std::nullopt;
 }
 
-bool RegFileStore::save(const std::vector<std::pair<std::string, Value>> &values)
+SaveResult RegFileStore::save(const std::vector<std::pair<std::string, Value>> &values)
 {
     const auto base = baseNameOf(m_path);
     const auto folder = folderOf(m_path);
-    if (base.empty() || base == "." || base == "..") {
-        KT_WARNING(lcSettings, "settings not saved: %s does not name a file", m_path.c_str());
-        return false;
-    }
-    if (!makeFolders(folder))
-        return false;
+    if (base.empty() || base == "." || base == "..")
+        return saveFailed("settings not saved: %s does not name a file", m_path.c_str());
+    if (const auto why = makeFolders(folder); !why.empty())
+        return saveFailed("settings not saved: %s", why.c_str());
     UniqueFd dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd) {
-        KT_WARNING(lcSettings, "settings not saved: cannot open the folder %s: %s", folder.c_str(),
-                   errorText());
-        return false;
-    }
-    int locked = -1;
-    while ((locked = ::flock(dirFd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        return saveFailed("settings not saved: cannot open the folder %s: %s", folder.c_str(),
+                          errorText());
     }
     // Some network file systems refuse flock() on a folder. The rename still keeps the file
     // whole there; only two programs saving at the same moment could lose one's values.
-    if (locked == 0)
+    switch (lockFolder(dirFd.get(), m_lockWait)) {
+    case FolderLock::Held:
         removeStaleTemps(dirFd.get(), base);
-    else
+        break;
+    case FolderLock::Busy:
+        return saveFailed("settings not saved: another program has kept the folder %s locked "
+                          "for %lld ms",
+                          folder.c_str(), static_cast<long long>(m_lockWait.count()));
+    case FolderLock::Unsupported:
         KT_WARNING(lcSettings, "saving %s without a lock: %s", m_path.c_str(), errorText());
+        break;
+    }
 
     const auto file = readSettingsFile(m_path);
     std::string why = file.why;
     if (file.state == FileRead::State::Refused
-        || (file.state == FileRead::State::Read && !hasFullAccess(m_path, why))) {
-        KT_WARNING(lcSettings, "settings not saved to %s: %s", m_path.c_str(), why.c_str());
-        return false;
+        || (file.state == FileRead::State::Read && !hasFullAccess(m_path, why)))
+        return saveFailed("settings not saved to %s: %s", m_path.c_str(), why.c_str());
+    if (reg::isUtf16(file.bytes)) {
+        return saveFailed("settings not saved: %s is UTF-16; save it as UTF-8 or ANSI",
+                          m_path.c_str());
     }
-    auto doc = reg::Document::parse(file.bytes);
+    auto doc = reg::Document::parse(unmarked(file.bytes).value_or(file.bytes));
     if (doc.status() == reg::Document::Status::NotRegFile) {
-        KT_WARNING(lcSettings, "settings not saved: %s is not a registry file and is left as it is",
-                   m_path.c_str());
-        return false;
+        return saveFailed("settings not saved: %s is not a registry file and is left as it is",
+                          m_path.c_str());
     }
     for (const auto &[name, value] : values) {
-        if (!doc.setValue(reg::kSettingsKey, name, value)) {
-            KT_WARNING(lcSettings, "settings not saved: the value %s cannot be stored",
-                       name.c_str());
-            return false;
-        }
+        if (!doc.setValue(reg::kSettingsKey, name, value))
+            return saveFailed("settings not saved: the value %s cannot be stored", name.c_str());
     }
-    return replaceAtomically(dirFd.get(), base, doc.text(),
-                             file.state == FileRead::State::Read ? &file.info : nullptr);
+
+    std::string tempName;
+    UniqueFd temp;
+    if (createTemp(dirFd.get(), base, temp, tempName)) {
+        return replaceAtomically(dirFd.get(), base, tempName, temp, doc.text(),
+                                 file.state == FileRead::State::Read ? &file.info : nullptr);
+    }
+    if (file.state != FileRead::State::Read || (errno != EACCES && errno != EPERM)) {
+        return saveFailed("settings not saved: cannot create a new file beside %s: %s",
+                          m_path.c_str(), errorText());
+    }
+    if (!m_hasWarnedInPlace) {
+        KT_WARNING(lcSettings,
+                   "saving %s in place, not atomically: this user may not create files in %s; "
+                   "a crash during a save leaves the file damaged",
+                   m_path.c_str(), folder.c_str());
+        m_hasWarnedInPlace = true;
+    }
+    return rewriteInPlace(m_path, file.info, file.bytes, doc.text());
 }
 
 std::unique_ptr<SettingsStore> makeSystemStore()

@@ -147,16 +147,15 @@ std::optional<KeyValues> RegistryStore::load()
     return values;
 }
 
-bool RegistryStore::save(const std::vector<std::pair<std::string, Value>> &values)
+SaveResult RegistryStore::save(const std::vector<std::pair<std::string, Value>> &values)
 {
     KeyHandle key;
     const LSTATUS created =
         ::RegCreateKeyExA(m_root, m_keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
     if (created != ERROR_SUCCESS) {
-        KT_WARNING(lcSettings, "settings not saved: the key %s cannot be opened: %s",
-                   m_keyPath.c_str(), errorText(created).c_str());
-        return false;
+        return saveFailed("settings not saved: the key %s cannot be opened: %s", m_keyPath.c_str(),
+                          errorText(created).c_str());
     }
     for (const auto &[name, value] : values) {
         LSTATUS status = ERROR_INVALID_PARAMETER;
@@ -179,12 +178,11 @@ bool RegistryStore::save(const std::vector<std::pair<std::string, Value>> &value
             break;
         }
         if (status != ERROR_SUCCESS) {
-            KT_WARNING(lcSettings, "settings not saved: the value %s cannot be stored: %s",
-                       name.c_str(), errorText(status).c_str());
-            return false;
+            return saveFailed("settings not saved: the value %s cannot be stored: %s", name.c_str(),
+                              errorText(status).c_str());
         }
     }
-    return true;
+    return SaveResult::ok();
 }
 
 std::unique_ptr<SettingsStore> makeSystemStore()

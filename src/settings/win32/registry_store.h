@@ -24,7 +24,7 @@ public:
     std::optional<KeyValues> load() override;
     // REG_DWORD of 4 bytes, REG_SZ with its terminating zero. Stops at the first value that
     // cannot be written; those before it stay written.
-    bool save(const std::vector<std::pair<std::string, Value>> &values) override;
+    SaveResult save(const std::vector<std::pair<std::string, Value>> &values) override;
 
 private:
     HKEY m_root;

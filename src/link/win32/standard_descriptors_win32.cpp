@@ -1,0 +1,8 @@
+#include "link/standard_descriptors.h"
+
+namespace kt::link
+{
+
+void reserveStandardDescriptors() {}
+
+} // namespace kt::link
