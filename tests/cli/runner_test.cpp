@@ -32,7 +32,7 @@ public:
     {
         ++saves;
         if (fails)
-            return false;
+            return settings::SaveResult::failed("the folder takes no file");
         for (const auto &[name, value] : values)
             key[name] = value;
         return settings::SaveResult::ok();
