@@ -18,6 +18,7 @@ struct RunCounts {
     int blinkSweeps = 3;
     int starts = 8;
     int wakeSeconds = 10; // how long the wake-ups of the card loop are counted, in seconds
+    int provisionedReaders = 8;
 };
 
 // Wake-ups a second that the card loop's own constants need with no card on the reader: per
@@ -29,6 +30,11 @@ double idleCardLoopWakeupsFloor(bool window);
 // and kt4500-sim on a pseudo-terminal. workDir is an empty folder of this run.
 std::vector<Figure> measureWindowFigures(const std::string &simBinary, const std::string &workDir,
                                          const RunCounts &runs);
+
+// kt4500ctl provision with kt4500-sim playing a box of readers: from each reader's first
+// answer to its row.
+Figure measureProvisionFigure(const std::string &simBinary, const std::string &workDir,
+                              const RunCounts &runs);
 
 // A program whose start is measured: how long from its spawn until its first window is
 // mapped, and its resident memory at that moment.

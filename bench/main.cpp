@@ -36,7 +36,7 @@ figures are, 1 when it cannot run at all, 2 for a usage error.
   --peer-missing LABEL=WHY  a peer that is not there, and why (shown in the table)
   --quick               fewer runs of each figure
   --only GROUP          only one group of figures: transact, absent, found, card, wake, blink,
-                        start
+                        start, provision
 )";
 
 FILE *g_log = nullptr;
@@ -101,7 +101,7 @@ std::optional<Options> parse(int argc, char **argv)
         } else if (arg == "--only" && hasValue) {
             options.only = argv[++i];
             static const std::vector<std::string> kGroups{"transact", "absent", "found", "card",
-                                                          "wake",     "blink",  "start"};
+                                                          "wake",     "blink",  "start", "provision"};
             if (std::find(kGroups.begin(), kGroups.end(), options.only) == kGroups.end())
                 return std::nullopt;
         } else if (arg == "--json" && hasValue) {
@@ -141,11 +141,15 @@ int main(int argc, char *argv[])
         runs = {50, 8, 5, 4, 20, 1, 3, 3};
     if (!options->only.empty()) {
         const std::string &g = options->only;
-        runs = {
-            g == "transact" ? runs.transactions : 0, g == "transact" ? runs.silentTransactions : 0,
-            g == "absent" ? runs.absentScans : 0,    g == "found" ? runs.foundScans : 0,
-            g == "card" ? runs.cardPolls : 0,        g == "blink" ? runs.blinkSweeps : 0,
-            g == "start" ? runs.starts : 0,          g == "wake" ? runs.wakeSeconds : 0};
+        runs = {g == "transact" ? runs.transactions : 0,
+                g == "transact" ? runs.silentTransactions : 0,
+                g == "absent" ? runs.absentScans : 0,
+                g == "found" ? runs.foundScans : 0,
+                g == "card" ? runs.cardPolls : 0,
+                g == "blink" ? runs.blinkSweeps : 0,
+                g == "start" ? runs.starts : 0,
+                g == "wake" ? runs.wakeSeconds : 0,
+                g == "provision" ? runs.provisionedReaders : 0};
     }
 
     const char *tmp = std::getenv("TMPDIR");
@@ -168,6 +172,8 @@ int main(int argc, char *argv[])
         kt::app::Application app(appArgc, argv);
         std::fprintf(stderr, "kt4500-bench: the link and the window against kt4500-sim ...\n");
         figures = kt::bench::measureWindowFigures(binDir + "/kt4500-sim", workDir, runs);
+        std::fprintf(stderr, "kt4500-bench: kt4500ctl provision against kt4500-sim ...\n");
+        figures.push_back(kt::bench::measureProvisionFigure(binDir + "/kt4500-sim", workDir, runs));
     }
     std::fprintf(stderr, "kt4500-bench: kt4500ctl read-cards against kt4500-sim ...\n");
     for (Figure &f :

@@ -770,4 +770,3 @@ void TfrmModule::pumpEvents()
 {
     QCoreApplication::processEvents();
 }
-

@@ -92,8 +92,10 @@ bool sweep(Context &ctx, Result &result)
                 ctx.settings.lineSettingsText = std::string(lineSettings);
                 ctx.settings.lineSettingsIndex = candidate;
                 if (ctx.store) {
-                    settings::saveLinkSettings(*ctx.store, ctx.settings);
-                    result.saved = true;
+                    // The store logs why a save failed.
+                    result.saved =
+                        static_cast<bool>(settings::saveLinkSettings(*ctx.store, ctx.settings));
+                    result.saveFailed = !result.saved;
                 }
             }
             ctx.link.closePort();

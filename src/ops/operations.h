@@ -32,8 +32,7 @@ struct ReaderState
 };
 
 // A card the reading loop has just shown in pnCardID.
-struct Card
-{
+struct Card {
     std::string number; // the card field of the reply, as received (hex digits)
     std::string shown;  // the text pnCardID shows for it
 };
@@ -61,8 +60,7 @@ enum class Outcome {
 };
 
 // What a successful scan read from the reader.
-struct ReaderInfo
-{
+struct ReaderInfo {
     int port = 0;
     int lineSettingsIndex = 0; // into the line-settings list
     std::string serialNumber;
@@ -76,8 +74,7 @@ struct ReaderInfo
 
 // What an operation did. The window shows it as it goes and needs none of this; a front end
 // without a screen builds its report from it.
-struct Result
-{
+struct Result {
     Outcome outcome = Outcome::Refused;
     // The number of the text the outcome put into pnMsg (text_ids.h); -1: pnMsg kept what it
     // showed.
@@ -86,6 +83,7 @@ struct Result
     std::string message;
     std::optional<ReaderInfo> reader; // a scan that read the reader's info
     bool saved = false;               // a scan that saved where it found the reader
+    bool saveFailed = false;          // a scan whose save of where it found the reader failed
 
     bool ok() const { return outcome == Outcome::Ok; }
 };

@@ -2,6 +2,7 @@
 // what the reader then holds, what is stored, and the exit status.
 #include "ctl_process.h"
 #include "link/posix/serial_device_posix.h"
+#include "report.h"
 #include "sim_process.h"
 
 #include <QJsonDocument>
@@ -163,6 +164,29 @@ TEST_F(CtlSim, TheExitStatusAndStandardErrorSayWhatWentWrong)
     EXPECT_EQ(usage.out, "");
     EXPECT_NE(usage.err.find("from 1 to 99"), std::string::npos);
 
+    // Every outcome is one JSON object with --json, a usage error too.
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"--json", "set-id", "100"}, {"help", "bogus", "--json"}}) {
+        const CtlRun asJson = ctl(args);
+        EXPECT_EQ(asJson.status, 2);
+        ASSERT_EQ(asJson.lines.size(), 1u) << asJson.out;
+        EXPECT_FALSE(json(asJson.lines[0]).value("ok").toBool(true));
+        EXPECT_FALSE(json(asJson.lines[0]).value("message").toString().isEmpty());
+    }
+
+    // Output that could not be written is a failed run, after everything else was done.
+    for (kt::test::Stdout to : {kt::test::Stdout::DevFull, kt::test::Stdout::ClosedPipe}) {
+        CtlOptions lost = options();
+        lost.stdoutTo = to;
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"ports"}, {"--json", "scan"}, {"--help"}}) {
+            SCOPED_TRACE(args[0]);
+            const CtlRun run = kt::test::runCtl(args, lost);
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find("writing standard output failed"), std::string::npos) << run.err;
+        }
+    }
+
     const CtlRun noPort = ctl({"--port", "9", "set-id", "4"});
     EXPECT_EQ(noPort.status, 3);
     EXPECT_NE(noPort.err.find("COM9: no such port"), std::string::npos) << noPort.err;
@@ -245,7 +269,7 @@ TEST_F(CtlSim, AnInterruptStopsReadCardsAsTheCancelButtonDoes)
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(strsignal(signal));
         const int pollsBefore = occurrences(sim.log(), kPollFrame);
-        CtlProcess reading({"read-cards"}, options());
+        CtlProcess reading({"read-cards", "--every-poll"}, options());
         ASSERT_TRUE(reading.waitForLines(2)) << reading.err();
         const std::size_t shown = reading.outLines().size();
         reading.signal(signal);
@@ -274,6 +298,138 @@ TEST_F(CtlSim, ReadCardsEndsByItselfWhenTimeIsUpOrTheReaderGoes)
     ASSERT_EQ(sim.command("hangup"), "ok hangup");
     EXPECT_EQ(reading.wait(), 1) << reading.err();
     EXPECT_EQ(reading.outLines().back(), "Reader Not Find");
+}
+
+std::vector<std::vector<std::string>> reportRows(const std::string &path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return kt::cli::parseCsv(text.str());
+}
+
+TEST_F(CtlSim, WithNoLineSettingsStoredTheOutcomeNamesThoseOfThePort)
+{
+    std::filesystem::remove(settingsPath);
+    {
+        kt::link::PosixSerialDevice earlier = device(); // the line keeps them after close
+        ASSERT_TRUE(earlier.open(3, "19200,e,8,1"));
+    }
+    const CtlRun scan = ctl({"--json", "--port", "3", "scan"});
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    ASSERT_EQ(scan.lines.size(), 1u) << scan.out;
+    // A pseudo-terminal carries no parity.
+    EXPECT_EQ(json(scan.lines[0]).value("lineSettings").toString(), "19200,n,8,1");
+    const CtlRun plain = ctl({"--port", "3", "scan"});
+    ASSERT_EQ(plain.lines.size(), 6u) << plain.out;
+    EXPECT_EQ(plain.lines[4], "BaudRate : 19200,n,8,1");
+}
+
+TEST_F(CtlSim, ProvisionGivesEachReaderOfTheBoxTheNextId)
+{
+    // Nothing stored: a reader fresh from its box is looked for at its factory settings.
+    std::filesystem::remove(settingsPath);
+    const std::string report = sim.dir() + "/site.csv";
+    CtlProcess provision({"provision", "--port", "3", "--ids", "1-3", "--report", report},
+                         options());
+    const char *const next[] = {"plug 22222222 4", "plug 33333333 9"};
+    for (std::size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(provision.waitForLines(i + 1)) << provision.err();
+        if (i < 2) {
+            ASSERT_EQ(sim.command("unplug"), "ok unplug");
+            ASSERT_EQ(sim.command(next[i]).rfind("ok plug", 0), 0u);
+        }
+    }
+    EXPECT_EQ(provision.wait(), 0) << provision.err();
+    EXPECT_EQ(provision.outLines(), (std::vector<std::string>{
+                                        "12345678: ID 01, mode 001, 19200,e,8,1: ok",
+                                        "22222222: ID 02 (was 04), mode 001, 19200,e,8,1: ok",
+                                        "33333333: ID 03 (was 09), mode 001, 19200,e,8,1: ok",
+                                    }));
+    const auto rows = reportRows(report);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"time", "port", "serial", "version", "id_before",
+                                                 "id_after", "mode_before", "mode_after",
+                                                 "line_settings", "outcome"}));
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 10u);
+        EXPECT_EQ(rows[i][1], "COM3");
+        EXPECT_EQ(rows[i][5], "0" + std::to_string(i));
+        EXPECT_EQ(rows[i][9], "ok");
+    }
+    EXPECT_EQ(sim.command("state").substr(0, 5), "id 03");
+}
+
+TEST_F(CtlSim, ProvisionTakesReadersAtAnyLineSettingsAndKeepsIdsForTheNextAfterAFailure)
+{
+    const std::string report = sim.dir() + "/site.csv";
+    ASSERT_EQ(sim.command("plug 33333333 9 11"), "ok plug 33333333");
+    CtlProcess first({"provision", "--port", "3", "--ids", "1-2", "--report", report,
+                      "--all-line-settings", "--new-line-settings", "5", "--output", "rs485"},
+                     options());
+    ASSERT_TRUE(first.waitForLines(1)) << first.err();
+    ASSERT_EQ(sim.command("unplug"), "ok unplug");
+    ASSERT_EQ(sim.command("plug 44444444 2"), "ok plug 44444444");
+    ASSERT_TRUE(first.waitForLines(2)) << first.err();
+    EXPECT_EQ(first.wait(), 0) << first.err();
+    EXPECT_EQ(first.outLines()[0], "33333333: ID 01 (was 09), mode 101 (was 001), 19200,e,8,1: ok");
+    EXPECT_NE(sim.command("state").find("id 02 mode 101 line 5"), std::string::npos);
+
+    // The same reader again, then one that does not take its ID, then one that does.
+    ASSERT_EQ(sim.command("unplug"), "ok unplug");
+    ASSERT_EQ(sim.command("plug 33333333 1"), "ok plug 33333333");
+    CtlProcess second({"--json", "provision", "--port", "3", "--ids", "1-3", "--report", report},
+                      options());
+    ASSERT_TRUE(second.waitForLines(1)) << second.err();
+    ASSERT_EQ(sim.command("unplug"), "ok unplug");
+    ASSERT_EQ(sim.command("plug 55555555 7"), "ok plug 55555555");
+    ASSERT_EQ(sim.command("keepid on"), "ok keepid on");
+    ASSERT_TRUE(second.waitForLines(2)) << second.err();
+    ASSERT_EQ(sim.command("unplug"), "ok unplug");
+    ASSERT_EQ(sim.command("plug 66666666 7"), "ok plug 66666666");
+    ASSERT_TRUE(second.waitForLines(3)) << second.err();
+    EXPECT_EQ(second.wait(), 1) << second.err();
+    const std::vector<std::string> lines = second.outLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(json(lines[0]).value("outcome").toString(), "already");
+    EXPECT_EQ(json(lines[1]).value("outcome").toString(), "failed: read back ID");
+    EXPECT_EQ(json(lines[2]).value("idAfter").toString(), "03")
+        << "01 and 02 were given in the first run; 03 was not used up by the failure";
+    EXPECT_EQ(json(lines[2]).value("idBefore").toString(), "07");
+
+    const auto rows = reportRows(report);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0][0], "time");
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        ASSERT_EQ(rows[i].size(), 10u);
+    EXPECT_EQ(rows[1][8], "19200,e,8,1");
+    EXPECT_EQ(rows[1][7], "101");
+    EXPECT_EQ(rows[3][9], "already");
+    EXPECT_EQ(rows[4][9], "failed: read back ID");
+}
+
+TEST_F(CtlSim, AnInterruptedProvisionLeavesWholeRowsAndTheReaderHalfDoneReported)
+{
+    const std::string report = sim.dir() + "/site.csv";
+    CtlProcess provision({"provision", "--port", "3", "--ids", "1-5", "--report", report},
+                         options());
+    ASSERT_TRUE(provision.waitForLines(1)) << provision.err();
+    ASSERT_EQ(sim.command("unplug"), "ok unplug");
+    ASSERT_EQ(sim.command("plug 22222222 4"), "ok plug 22222222");
+    ASSERT_EQ(sim.command("delay 60"), "ok delay 60");
+    ASSERT_TRUE(sim.waitForLog("id 02")) << "the second reader took its ID";
+    provision.signal(SIGINT);
+    EXPECT_EQ(provision.wait(), 130) << provision.err();
+
+    const auto rows = reportRows(report);
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto &row : rows)
+        EXPECT_EQ(row.size(), 10u);
+    EXPECT_EQ(rows[1][9], "ok");
+    EXPECT_EQ(rows[2][2], "22222222");
+    EXPECT_TRUE(rows[2][9] == "interrupted" || rows[2][9] == "ok") << rows[2][9];
+    kt::link::PosixSerialDevice after = device();
+    EXPECT_TRUE(after.open(3, "19200,e,8,1")) << "the port was left: " << after.openError().text();
 }
 
 } // namespace

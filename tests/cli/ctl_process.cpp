@@ -74,6 +74,15 @@ CtlProcess::CtlProcess(const std::vector<std::string> &args, const CtlOptions &o
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, STDIN_FILENO);
         ::dup2(out[1], STDOUT_FILENO);
+        if (options.stdoutTo == Stdout::DevFull) {
+            ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
+        } else if (options.stdoutTo == Stdout::ClosedPipe) {
+            int gone[2];
+            if (::pipe(gone) == 0) {
+                ::close(gone[0]);
+                ::dup2(gone[1], STDOUT_FILENO);
+            }
+        }
         ::dup2(err[1], STDERR_FILENO);
         if (options.closedDescriptor >= 0)
             ::close(options.closedDescriptor);

@@ -15,9 +15,14 @@ namespace kt::test
 
 using namespace std::chrono_literals;
 
+// Where the program's standard output goes: collected, a full disk, or a pipe whose reader
+// has gone.
+enum class Stdout { Collected, DevFull, ClosedPipe };
+
 struct CtlOptions {
     std::map<std::string, std::string> environment; // set on top of this process's own
     std::optional<uid_t> user;                      // run as this user (needs root)
+    Stdout stdoutTo = Stdout::Collected;
     int closedDescriptor = -1;                      // 0, 1 or 2: started with it closed
 };
 

@@ -58,6 +58,18 @@ TEST(ParseArguments, ReadsEveryCommandWithItsArguments)
              EXPECT_EQ(i.count, 3);
              EXPECT_EQ(i.durationMs, 500u);
          }},
+        {{"provision", "--ids", "5-40", "--wiegand", "34", "--new-line-settings", "115200,e,8,1",
+          "--report", "site.csv", "--all-line-settings"},
+         [](I i) {
+             EXPECT_EQ(i.ids->first, 5);
+             EXPECT_EQ(i.ids->last, 40);
+             EXPECT_EQ(i.wiegandFormat, 1);
+             EXPECT_FALSE(i.outputMode || i.rs485Format);
+             EXPECT_EQ(i.provisionLineSettingsIndex, 11);
+             EXPECT_EQ(i.reportPath, "site.csv");
+             EXPECT_TRUE(i.allLineSettings);
+         }},
+        {{"provision", "--ids=7"}, [](I i) { EXPECT_EQ(i.ids->last, 7); }},
         // Options of every command go before or after it.
         {{"--json", "--port", "12", "scan", "--lang", "zh-TW", "--line-settings", "115200,e,8,1"},
          [](I i) {
@@ -103,6 +115,15 @@ TEST(ParseArguments, RefusesWhatDoesNotFitWithAReason)
         {{"scan", "--count", "2"}, "--count does not go with scan"},
         {{"set-id", "3", "--all-line-settings"}, "--all-line-settings does not go with set-id"},
         {{"scan", "--json=yes"}, "--json takes no value"},
+        {{"provision"}, "needs --ids"},
+        {{"provision", "--ids", "9-3"}, "FIRST not above LAST"},
+        {{"provision", "--ids", "0-3"}, "within 1-99"},
+        {{"provision", "--ids", "90-100"}, "within 1-99"},
+        {{"provision", "--ids", ""}, "within 1-99"},
+        {{"provision", "--ids", "3-"}, "within 1-99"},
+        {{"provision", "--ids", "1-3", "--rs485", "30"}, "24|32|40"},
+        {{"provision", "--ids", "1-3", "--new-line-settings", "12"}, "index 0 to 11"},
+        {{"set-id", "3", "--report", "r.csv"}, "--report does not go with set-id"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(joined(c.args));
@@ -115,8 +136,8 @@ TEST(ParseArguments, RefusesWhatDoesNotFitWithAReason)
 
 TEST(ParseArguments, EveryCommandHasItsHelp)
 {
-    for (const char *command :
-         {"ports", "scan", "set-id", "set-line-settings", "set-mode", "preset", "read-cards"}) {
+    for (const char *command : {"ports", "scan", "set-id", "set-line-settings", "set-mode",
+                                "preset", "read-cards", "provision"}) {
         SCOPED_TRACE(command);
         for (const ParseResult &result : {parse({command, "--help"}), parse({"help", command})}) {
             ASSERT_EQ(result.kind, Kind::Help);

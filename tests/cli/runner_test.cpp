@@ -31,12 +31,15 @@ public:
     save(const std::vector<std::pair<std::string, settings::Value>> &values) override
     {
         ++saves;
+        if (fails)
+            return settings::SaveResult::failed("the folder takes no file");
         for (const auto &[name, value] : values)
             key[name] = value;
         return settings::SaveResult::ok();
     }
     settings::KeyValues key;
     int saves = 0;
+    bool fails = false;
 };
 
 // One run over fake ports, port 3 stored. Polls answer with `card`, or with no card.
@@ -77,6 +80,8 @@ struct CliRig {
         cli::Runner::Io io{printer,
                            [this](const std::string &line) { notes += line + "\n"; },
                            [this] { return interruptWhen && interruptWhen(); },
+                           {},
+                           {},
                            {}};
         cli::Runner runner(link, watch, store, stored, io, view);
         return runner.run(parsed.invocation);
@@ -220,6 +225,32 @@ TEST(Runner, OnlyTheScanSearchesAndSaves)
     EXPECT_EQ(given.run({"scan", "--port", "7"}), 0);
     EXPECT_EQ(given.store.saves, 0);
     EXPECT_NE(given.notes.find("the stored settings are unchanged"), std::string::npos);
+
+    // With --port, the scan tries that port only, at each line setting when asked, and never
+    // finds or stores the reader on another.
+    for (const char *each : {"--port", "--all-line-settings"}) {
+        SCOPED_TRACE(each);
+        CliRig pinned;
+        pinned.bank.addPort(3);
+        pinned.addReader(4);
+        std::vector<std::string> args = {"scan", "--port", "3"};
+        if (std::string_view(each) != "--port")
+            args.push_back(each);
+        EXPECT_EQ(pinned.run(args), 1);
+        for (const std::string &event : pinned.bank.log)
+            EXPECT_EQ(event.find(" 4 "), std::string::npos) << "port 4 is left alone: " << event;
+        EXPECT_EQ(pinned.store.saves, 0);
+        EXPECT_EQ(pinned.sent("A00B"), args.size() == 4 ? 3 + 12 * 2 : 3 + 2);
+    }
+
+    // A search that found the reader but could not store where says so in its exit status.
+    CliRig unsaved;
+    unsaved.stored.portNumber = 0;
+    unsaved.addReader(5);
+    unsaved.store.fails = true;
+    EXPECT_EQ(unsaved.run({"scan"}), cli::kExitNotSaved);
+    EXPECT_EQ(unsaved.lines().at(0), "Get Reader Info Ok. (COM : #5)");
+    EXPECT_NE(unsaved.notes.find("could not be stored"), std::string::npos) << unsaved.notes;
 }
 
 TEST(Runner, SetCommandsStartFromWhatTheReaderReported)
@@ -282,9 +313,9 @@ TEST(Runner, ReadCardsStopsAsTheCancelButtonDoes)
         int polls;
     } cases[] = {
         // An interrupt is a Cancel click: the pass in progress with its poll, then the end.
-        {{"read-cards"}, 2, 3},
-        {{"read-cards", "--count", "5"}, 1, 2},
-        {{"read-cards", "--count", "3"}, 0, 3}, // no poll after the last card counted
+        {{"read-cards", "--every-poll"}, 2, 3},
+        {{"read-cards", "--every-poll", "--count", "5"}, 1, 2},
+        {{"read-cards", "--every-poll", "--count", "3"}, 0, 3}, // no poll after the last card
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.polls);
@@ -298,6 +329,27 @@ TEST(Runner, ReadCardsStopsAsTheCancelButtonDoes)
         EXPECT_EQ(rig.polls, c.polls);
         EXPECT_EQ(rig.lines(), std::vector<std::string>(static_cast<std::size_t>(c.polls),
                                                         "Card ID : 0012345678  00BC614E(H)"));
+    }
+
+    // Without --every-poll, a card is shown when it is presented: after a poll without it, or
+    // when another one takes its place; --count counts presentations.
+    const std::optional<std::string> kA = "00BC614E", kB = "0000ABCD";
+    const std::vector<std::optional<std::string>> held = {kA, kA, {}, kA, kA, kB, kB, kB, kB};
+    for (bool everyPoll : {false, true}) {
+        SCOPED_TRACE(everyPoll);
+        CliRig rig;
+        rig.addReader(3);
+        rig.onPoll = [&](int poll) { rig.card = held.at(static_cast<std::size_t>(poll - 1)); };
+        std::vector<std::string> args = {"read-cards", "--count", "3"};
+        if (everyPoll)
+            args.push_back("--every-poll");
+        EXPECT_EQ(rig.run(args), 0) << rig.notes;
+        EXPECT_EQ(rig.polls, everyPoll ? 4 : 6);
+        const std::string a = "Card ID : 0012345678  00BC614E(H)";
+        const std::string b = "Card ID : 0000043981  0000ABCD(H)";
+        const std::vector<std::string> expected =
+            everyPoll ? std::vector<std::string>{a, a, a} : std::vector<std::string>{a, a, b};
+        EXPECT_EQ(rig.lines(), expected);
     }
 
     CliRig piped;
@@ -337,7 +389,7 @@ TEST(Runner, ReportsTheSameWhateverTheViewSoundsOrShows)
         {"scan, plain", {"scan"}, [](CliRig &r) { r.addReader(3); }},
         {"set-id", {"set-id", "7", "--json"}, [](CliRig &r) { r.addReader(3); }},
         {"cards",
-         {"read-cards", "--count", "2", "--json"},
+         {"read-cards", "--count", "2", "--every-poll", "--json"},
          [](CliRig &r) {
              r.addReader(3);
              r.card = "00BC614E";

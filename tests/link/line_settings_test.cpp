@@ -63,15 +63,16 @@ TEST(ConfigureTermios, AppliesSettingsOverARawLine)
         const char *text;
         tcflag_t cflag; // the framing bits expected
         speed_t speed;
+        const char *readBack; // the text the port's settings read back as
     } cases[] = {
-        {"19200,e,8,1", CS8 | PARENB, B19200},
-        {"115200,n,8,1", CS8, B115200},
-        {"4800,o,7,2", CS7 | PARENB | PARODD | CSTOPB, B4800},
-        {"9600,s,8,1", CS8 | PARENB | CMSPAR, B9600},
-        {"9600,m,8,1", CS8 | PARENB | CMSPAR | PARODD, B9600},
-        {"57600", CS7 | PARENB | CMSPAR | PARODD | CSTOPB, B57600},
-        {"38400,n", CS7 | CSTOPB, B38400},
-        {"not a setting", CS7 | PARENB | CMSPAR | PARODD | CSTOPB, B9600},
+        {"19200,e,8,1", CS8 | PARENB, B19200, "19200,e,8,1"},
+        {"115200,n,8,1", CS8, B115200, "115200,n,8,1"},
+        {"4800,o,7,2", CS7 | PARENB | PARODD | CSTOPB, B4800, "4800,o,7,2"},
+        {"9600,s,8,1", CS8 | PARENB | CMSPAR, B9600, "9600,s,8,1"},
+        {"9600,m,8,1", CS8 | PARENB | CMSPAR | PARODD, B9600, "9600,m,8,1"},
+        {"57600", CS7 | PARENB | CMSPAR | PARODD | CSTOPB, B57600, "57600,m,7,2"},
+        {"38400,n", CS7 | CSTOPB, B38400, "38400,n,7,2"},
+        {"not a setting", CS7 | PARENB | CMSPAR | PARODD | CSTOPB, B9600, "9600,m,7,2"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -80,6 +81,7 @@ TEST(ConfigureTermios, AppliesSettingsOverARawLine)
         EXPECT_EQ(t.c_cflag & framing, c.cflag);
         EXPECT_EQ(cfgetispeed(&t), c.speed);
         EXPECT_EQ(cfgetospeed(&t), c.speed);
+        EXPECT_EQ(describeLineSettings(t), c.readBack);
         // Raw and non-blocking whatever the text said.
         EXPECT_EQ(t.c_cc[VMIN], 1);
         EXPECT_EQ(t.c_cc[VTIME], 0);

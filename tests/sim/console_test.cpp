@@ -53,6 +53,15 @@ TEST(Console, CommandsChangeTheReaderOrAreRefusedWithoutEffect)
         {"corrupt 50", "ok corrupt 50",
          [](const SimReader &r) { return r.faults().corruptPercent == 50; }},
         {"corrupt 101", "error:*", noFault},
+        {"keepid on", "ok keepid on", [](const SimReader &r) { return r.faults().keepId; }},
+        {"unplug", "ok unplug", [](const SimReader &r) { return !r.isPlugged(); }},
+        {"plug A\"B,C;1D 42 11", "ok plug A\"B,C;1D",
+         [](const SimReader &r) {
+             return r.state().serialNumber == "A\"B,C;1D" && r.state().readerId == 42;
+         }},
+        {"plug 8765432 7", "error:*", noFault},
+        {"plug 87654321 0", "error:*", noFault},
+        {"plug 87654321 7 12", "error:*", noFault},
         {"state", "id 01 mode 001 line 5 (19200 baud) card none", noFault},
         {"bogus", "error:*", noFault},
         {"nocard now", "error:*", noFault},
@@ -105,6 +114,31 @@ TEST(Console, StateShowsWhatSetCommandsChanged)
     }
     EXPECT_EQ(runConsoleCommand(reader, "state").answer,
               "id 42 mode 120 line 10 (115200 baud) card 0000ABCD");
+}
+
+TEST(Console, AReaderPluggedInAfterAnotherAnswersWithItsOwnIdentity)
+{
+    SimReader reader;
+    const auto identity = [&] {
+        std::string replies;
+        for (auto &reply : reader.receive(kt::link::commandFrame("A00B"), 19200))
+            replies += reply.bytes;
+        return replies;
+    };
+    ASSERT_EQ(runConsoleCommand(reader, "silent on").answer, "ok silent on");
+    ASSERT_EQ(runConsoleCommand(reader, "unplug").answer, "ok unplug");
+    EXPECT_EQ(identity(), "");
+    ASSERT_EQ(runConsoleCommand(reader, "plug 87654321 9 11").answer, "ok plug 87654321");
+    EXPECT_EQ(identity(), "") << "heard at 19200 while it works at 115200";
+    std::string replies;
+    for (auto &reply : reader.receive(kt::link::commandFrame("A00B"), 115200))
+        replies += reply.bytes;
+    EXPECT_NE(replies.find("B09,87654321"), std::string::npos) << "the fault went with the old one";
+
+    ASSERT_EQ(runConsoleCommand(reader, "keepid on").answer, "ok keepid on");
+    for (auto &reply : reader.receive(kt::link::commandFrame("A00C8765432142"), 115200))
+        EXPECT_NE(reply.bytes.find("OK"), std::string::npos);
+    EXPECT_EQ(reader.state().readerId, 9);
 }
 
 } // namespace

@@ -15,10 +15,12 @@
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
 #include "text/text_table.h"
+#include "tone.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -81,6 +83,14 @@ void logLine(const kt::log::Category &category, kt::log::Level level, std::strin
     note(line);
 }
 
+// The message of a usage error without its "kt4500ctl: " and the hint to the help below it.
+std::string firstLine(const std::string &text)
+{
+    std::string line = text.substr(0, text.find('\n'));
+    constexpr std::string_view kPrefix = "kt4500ctl: ";
+    return line.rfind(kPrefix, 0) == 0 ? line.substr(kPrefix.size()) : line;
+}
+
 std::string environment(const char *name)
 {
     const char *value = std::getenv(name);
@@ -101,32 +111,67 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
     const kt::link::PosixSerialDevice::Folders folders = systemFolders();
     kt::link::PosixSerialDevice device(folders);
     PortWatch watch(device);
+    watch.setReadBack([&device] { return device.lineSettingsInForce(); });
     kt::link::ReaderLink link(watch, kt::link::systemClock());
     // poll() ends early on the signals that are noted above, so an interrupt is seen at once.
     kt::link::PollWait wait;
-    Runner::Io io{out, note, takeInterrupt, {}, &wait};
+    Runner::Io io{out, note, takeInterrupt, {}, &wait, {}};
     if (invocation.bell)
         io.bell = [] { std::fputs("\a", stderr); };
+    else if (invocation.command == Command::Provision)
+        io.tone = makeTone();
     Runner runner(link, watch, *store, loaded.settings, io);
     const int status = runner.run(invocation);
     link.closePort();
     return status;
 }
 
+// Whether --json was asked for, also where the rest of the command line does not parse.
+bool asksForJson(const std::vector<std::string_view> &args)
+{
+    for (std::string_view arg : args) {
+        if (arg == "--")
+            return false;
+        if (arg == "--json")
+            return true;
+    }
+    return false;
+}
+
+// A run whose output could not be written (a full disk, a reader of the pipe gone) did not
+// do its job for the caller, whatever happened on the line.
+int checkOutput(Printer &out, int status)
+{
+    if (out.finish())
+        return status;
+    note(std::string("writing standard output failed: ") + std::strerror(out.failedErrno()));
+    return status == kExitSuccess ? kExitFailed : status;
+}
+
 int run(int argc, char **argv)
 {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ParseResult parsed = parseArguments(args);
+    std::signal(SIGPIPE, SIG_IGN);
+    Printer out(stdout,
+                parsed.kind == ParseResult::Kind::Run ? parsed.invocation.json : asksForJson(args));
     switch (parsed.kind) {
     case ParseResult::Kind::Help:
-        std::fputs(parsed.text.c_str(), stdout);
-        return kExitSuccess;
+        out.raw(parsed.text);
+        return checkOutput(out, kExitSuccess);
     case ParseResult::Kind::Version:
-        std::puts("kt4500ctl " KT_VERSION);
-        return kExitSuccess;
+        out.raw("kt4500ctl " KT_VERSION "\n");
+        return checkOutput(out, kExitSuccess);
     case ParseResult::Kind::Usage:
         std::fprintf(stderr, "%s\n", parsed.text.c_str());
-        return kExitUsage;
+        if (out.isJson())
+            out.object(JsonObject()
+                           .text("event", "outcome")
+                           .null("command")
+                           .boolean("ok", false)
+                           .text("message", firstLine(parsed.text))
+                           .boolean("usage", true));
+        return checkOutput(out, kExitUsage);
     case ParseResult::Kind::Run:
         break;
     }
@@ -135,12 +180,11 @@ int run(int argc, char **argv)
     g_verbose = invocation.verbose;
     kt::log::setSink(logLine);
     installSignalHandlers();
-    Printer out(stdout, invocation.json);
     if (invocation.command == Command::Ports) {
         listPorts(out, systemFolders(), invocation.port);
-        return kExitSuccess;
+        return checkOutput(out, kExitSuccess);
     }
-    return runReaderCommand(invocation, out);
+    return checkOutput(out, runReaderCommand(invocation, out));
 }
 
 } // namespace

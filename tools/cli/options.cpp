@@ -21,7 +21,7 @@ struct CommandName {
     Command command;
 };
 
-constexpr std::array<CommandName, 7> kCommandNames = {{
+constexpr std::array<CommandName, 8> kCommandNames = {{
     {"ports", Command::Ports},
     {"scan", Command::Scan},
     {"set-id", Command::SetId},
@@ -29,6 +29,7 @@ constexpr std::array<CommandName, 7> kCommandNames = {{
     {"set-mode", Command::SetMode},
     {"preset", Command::Preset},
     {"read-cards", Command::ReadCards},
+    {"provision", Command::Provision},
 }};
 
 struct PresetName {
@@ -47,29 +48,40 @@ constexpr std::array<PresetName, 5> kPresetNames = {{
 constexpr std::array<std::string_view, text::kLanguageCount> kLanguageCodes = {"en", "zh-CN",
                                                                                "zh-TW"};
 
-// Which commands an option belongs to; nullopt: every command.
+constexpr unsigned bit(Command command)
+{
+    return 1u << static_cast<unsigned>(command);
+}
+
+// Which commands an option belongs to, one bit each; 0: every command.
 struct OptionDef {
     std::string_view name;
     bool takesValue;
-    std::optional<Command> only;
+    unsigned only;
 };
 
-constexpr std::array<OptionDef, 15> kOptions = {{
-    {"--json", false, {}},
-    {"--bell", false, {}},
-    {"--verbose", false, {}},
-    {"--help", false, {}},
-    {"--version", false, {}},
-    {"--lang", true, {}},
-    {"--port", true, {}},
-    {"--line-settings", true, {}},
-    {"--all-line-settings", false, Command::Scan},
-    {"--output", true, Command::SetMode},
-    {"--wiegand", true, Command::SetMode},
-    {"--rs485", true, Command::SetMode},
-    {"--count", true, Command::ReadCards},
-    {"--seconds", true, Command::ReadCards},
-    {"--", false, {}},
+constexpr unsigned kModeCommands = bit(Command::SetMode) | bit(Command::Provision);
+
+constexpr std::array<OptionDef, 19> kOptions = {{
+    {"--json", false, 0},
+    {"--bell", false, 0},
+    {"--verbose", false, 0},
+    {"--help", false, 0},
+    {"--version", false, 0},
+    {"--lang", true, 0},
+    {"--port", true, 0},
+    {"--line-settings", true, 0},
+    {"--all-line-settings", false, bit(Command::Scan) | bit(Command::Provision)},
+    {"--output", true, kModeCommands},
+    {"--wiegand", true, kModeCommands},
+    {"--rs485", true, kModeCommands},
+    {"--count", true, bit(Command::ReadCards)},
+    {"--seconds", true, bit(Command::ReadCards)},
+    {"--every-poll", false, bit(Command::ReadCards)},
+    {"--ids", true, bit(Command::Provision)},
+    {"--new-line-settings", true, bit(Command::Provision)},
+    {"--report", true, bit(Command::Provision)},
+    {"--", false, 0},
 }};
 
 const OptionDef *findOption(std::string_view name)
@@ -218,6 +230,21 @@ std::optional<std::string> applyOption(Invocation &inv, const GivenOption &given
         inv.rs485Format = indexIn(kRS485Words, value);
         if (!inv.rs485Format)
             return bad(alternatives(kRS485Words));
+    } else if (name == "--every-poll") {
+        inv.everyPoll = true;
+    } else if (name == "--ids") {
+        const std::optional<IdRange> ids = idRangeOf(value);
+        if (!ids)
+            return bad("a range of reader IDs FIRST-LAST within 1-99, FIRST not above LAST");
+        inv.ids = *ids;
+    } else if (name == "--new-line-settings") {
+        inv.provisionLineSettingsIndex = lineSettingsIndexOf(value);
+        if (!inv.provisionLineSettingsIndex)
+            return bad("an index 0 to 11 or one of the line settings 4800,n,8,1 to 115200,e,8,1");
+    } else if (name == "--report") {
+        if (value.empty())
+            return bad("the path of a file");
+        inv.reportPath = std::string(value);
     } else if (name == "--count") {
         inv.count = numberIn(value, 1, 1'000'000'000);
         if (!inv.count)
@@ -246,6 +273,12 @@ std::optional<std::string> applyArguments(Invocation &inv,
     case Command::Scan:
     case Command::ReadCards:
         return expect(0, "");
+    case Command::Provision:
+        if (auto error = expect(0, ""))
+            return error;
+        if (!inv.ids)
+            return std::string("provision needs --ids FIRST-LAST, the reader IDs to give");
+        return std::nullopt;
     case Command::SetMode:
         if (auto error = expect(0, ""))
             return error;
@@ -296,6 +329,17 @@ bool looksLikeNumber(std::string_view arg)
 }
 
 } // namespace
+
+std::optional<IdRange> idRangeOf(std::string_view text)
+{
+    const std::size_t dash = text.find('-');
+    const std::optional<int> first = numberIn(text.substr(0, dash), 1, 99);
+    const std::optional<int> last =
+        dash == std::string_view::npos ? first : numberIn(text.substr(dash + 1), 1, 99);
+    if (!first || !last || *first > *last)
+        return std::nullopt;
+    return IdRange{*first, *last};
+}
 
 std::optional<int> lineSettingsIndexOf(std::string_view text)
 {
@@ -392,7 +436,7 @@ ParseResult parseArguments(std::span<const std::string_view> args)
     Invocation &inv = result.invocation;
     inv.command = *command;
     for (const GivenOption &given : options) {
-        if (given.def->only && *given.def->only != inv.command)
+        if (given.def->only != 0 && (given.def->only & bit(inv.command)) == 0)
             return usage(std::string(given.def->name) + " does not go with "
                              + std::string(nameOf(inv.command)),
                          inv.command);
@@ -425,8 +469,9 @@ and nothing is saved. If no reader answers there, nothing is sent and the exit s
 'kt4500ctl scan' finds the reader and stores where it is.
 )";
     static constexpr std::string_view kExitStatus = R"(
-Exit status: 0 success, 1 the reader failed or was not found, 2 usage error, 3 the port
-could not be opened, 130 interrupted before the operation ended.
+Exit status: 0 success, 1 the reader failed or was not found (or standard output could not
+be written), 2 usage error, 3 the port could not be opened, 4 the scan found the reader but
+could not save its port and line settings, 130 interrupted before the operation ended.
 )";
 
     std::string text;
@@ -445,8 +490,10 @@ Commands:
   set-mode [--output wiegand|rs485] [--wiegand 26|34|42] [--rs485 24|32|40]
                                set the reader's output mode
   preset NAME                  factory, wiegand34, wiegand42, rs485-24 or rs485-115200
-  read-cards [--count N] [--seconds S]
+  read-cards [--count N] [--seconds S] [--every-poll]
                                show the cards presented until Ctrl-C
+  provision --ids FIRST-LAST [--output ...] [--new-line-settings L] [--report FILE]
+                               set up one reader after the other, each with the next ID
   help [COMMAND]               this text, or a command's
 )";
         text += kCommonOptions;
@@ -471,6 +518,8 @@ is opened and closed again, as a scan does. With --port, only that port.
 The window's "Scan Reader": tries the stored port first, then ports 1 to 16 with the stored
 line settings (with --all-line-settings: with each of the 12 line settings), stores and saves
 where the reader answered, and reads its serial number, version, ID and output mode.
+With --port N, only port N is tried (at the stored or given line settings, and with
+--all-line-settings at each), and no other port is ever stored.
 
   --all-line-settings    try every line setting on each port (the window's lock box cleared)
 )";
@@ -514,20 +563,60 @@ As in the window, the stored line settings do not change.
 )";
         break;
     case Command::ReadCards:
-        text = R"(Usage: kt4500ctl read-cards [--count N] [--seconds S] [OPTIONS]
+        text = R"(Usage: kt4500ctl read-cards [--count N] [--seconds S] [--every-poll] [OPTIONS]
 
-The window's "Read Card": polls the reader and prints each card it reports, until Ctrl-C
-(the window's "Cancel Read Card": one more poll, then the port is closed), until the reader
-stops answering, or until:
-  --count N      N cards have been shown (no poll after the Nth)
+The window's "Read Card": polls the reader and prints each card when it is presented (the
+first reply with its number after one without it, or another number), until Ctrl-C (the
+window's "Cancel Read Card": one more poll, then the port is closed), until the reader stops
+answering, or until:
+  --count N      N cards have been presented (no poll after the Nth)
   --seconds S    S seconds have passed (then as Ctrl-C)
+  --every-poll   print the card at every poll that reports one (--count counts those)
+)";
+        break;
+    case Command::Provision:
+        text = R"(Usage: kt4500ctl provision --ids FIRST-LAST [--output wiegand|rs485]
+                          [--wiegand 26|34|42] [--rs485 24|32|40] [--new-line-settings L]
+                          [--report FILE] [--all-line-settings] [OPTIONS]
+
+Sets up a box of readers on the bench, one after the other, on the stored port (or --port):
+plug in a reader, wait for its beep (or the line on standard output), unplug it, plug in the
+next. For each reader it
+  1. waits until a reader answers, asking about three times a second at the stored line
+     settings (or --line-settings; with --all-line-settings at each of the 12 in turn);
+  2. reads it as a scan does: serial number, version, ID and output mode;
+  3. if that serial number was set up before (an ok row of this run or of the report),
+     says "already set up as ID N" and changes nothing;
+  4. gives it the next ID of the range, then the output mode if --output, --wiegand or
+     --rs485 is given (what is not given stays as the reader's own), then the line settings
+     L of --new-line-settings, last;
+  5. reads it back: the ID and the mode must read as set;
+  6. prints one line (one JSON object with --json), beeps, and appends a row to the report;
+  7. waits until the reader is gone (two answers missed in a row, or another serial number
+     answering), then goes on with the next.
+It ends when every ID of the range has been given. An ID is used up only by a reader that
+ended ok; after a failure the next reader gets the same ID. IDs that the report already gives
+to a reader are not given again.
+
+  --ids FIRST-LAST       the reader IDs to give, in order, within 1-99 ("5" gives one)
+  --new-line-settings L  the line settings each reader is given last, as an index or text
+  --report FILE          append one CSV row a reader to FILE (created with its header):
+                         time,port,serial,version,id_before,id_after,mode_before,mode_after,
+                         line_settings,outcome; outcome is ok, already, failed: STEP or
+                         interrupted
+  --all-line-settings    look for each reader at each of the 12 line settings
 )";
         break;
     }
     text += kCommonOptions;
-    if (*command != Command::Ports && *command != Command::Scan)
+    if (*command != Command::Ports && *command != Command::Scan && *command != Command::Provision)
         text += kReadFirst;
     text += kExitStatus;
+    if (*command == Command::Provision)
+        text +=
+            "For provision: 0 every ID given and no reader failed, 1 a reader failed (or the "
+            "report\ncould not be written), 2 also when the report cannot be read or written at "
+            "the start\n(nothing is sent then).\n";
     return text;
 }
 

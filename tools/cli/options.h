@@ -19,7 +19,16 @@ inline constexpr std::array<std::string_view, 2> kOutputWords = {"wiegand", "rs4
 inline constexpr std::array<std::string_view, 3> kWiegandWords = {"26", "34", "42"};
 inline constexpr std::array<std::string_view, 3> kRS485Words = {"24", "32", "40"};
 
-enum class Command { Ports, Scan, SetId, SetLineSettings, SetMode, Preset, ReadCards };
+enum class Command { Ports, Scan, SetId, SetLineSettings, SetMode, Preset, ReadCards, Provision };
+
+// The reader IDs a provisioning run gives, in order.
+struct IdRange {
+    int first = 1;
+    int last = 1;
+};
+
+// "FIRST-LAST" (or one ID "N"), each 1..99, FIRST not above LAST; nullopt for anything else.
+std::optional<IdRange> idRangeOf(std::string_view text);
 
 // The longest --seconds: a day. Longer runs are a loop in the caller's script.
 constexpr std::uint32_t kMaxSecondsMs = 86'400'000;
@@ -37,15 +46,19 @@ struct Invocation {
     std::optional<int> port;              // --port
     std::optional<int> lineSettingsIndex; // --line-settings
 
-    bool allLineSettings = false;  // scan: chkLock cleared
+    bool allLineSettings = false;  // scan: chkLock cleared; provision: look at each
     int readerId = 0;              // set-id: 1..99
     int newLineSettingsIndex = 0;  // set-line-settings: 0..11
-    std::optional<int> outputMode; // set-mode; unset: what the reader reported
+    std::optional<int> outputMode; // set-mode, provision; unset: what the reader reported
     std::optional<int> wiegandFormat;
     std::optional<int> rs485Format;
     ops::Preset preset = ops::Preset::FactoryW26;
     std::optional<int> count;                // read-cards: stop after this many cards
     std::optional<std::uint32_t> durationMs; // read-cards: stop after this long
+    bool everyPoll = false;                  // read-cards: a line at every poll with a card
+    std::optional<IdRange> ids;              // provision
+    std::optional<int> provisionLineSettingsIndex; // provision: --new-line-settings
+    std::optional<std::string> reportPath;         // provision: --report
 };
 
 struct ParseResult {

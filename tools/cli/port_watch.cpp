@@ -46,6 +46,8 @@ bool PortWatch::open(int portNumber, std::string_view lineSettings)
     }
     if (m_device.open(portNumber, lineSettings)) {
         clearOpenError();
+        if (m_readBack)
+            m_lineSettingsInForce = m_readBack();
         return true;
     }
     setOpenError(m_device.openError());

@@ -6,6 +6,7 @@
 
 #include "link/serial_device.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ public:
 
     const std::vector<OpenFailure> &failures() const { return m_failures; }
 
+    // readBack is asked right after each successful open for the line settings in force.
+    void setReadBack(std::function<std::string()> readBack) { m_readBack = std::move(readBack); }
+    // What readBack said at the last successful open; empty before one, or without readBack.
+    const std::string &lineSettingsInForce() const { return m_lineSettingsInForce; }
+
     [[nodiscard]] bool open(int portNumber, std::string_view lineSettings) override;
     void close() override { m_device.close(); }
     [[nodiscard]] bool isOpen() const override { return m_device.isOpen(); }
@@ -44,6 +50,8 @@ private:
     std::optional<int> m_pinned;
     bool m_refusing = false;
     std::vector<OpenFailure> m_failures;
+    std::function<std::string()> m_readBack;
+    std::string m_lineSettingsInForce;
 };
 
 } // namespace kt::cli

@@ -1,5 +1,6 @@
 #include "printer.h"
 
+#include <cerrno>
 #include <cstdint>
 
 namespace kt::cli
@@ -129,9 +130,28 @@ JsonObject &JsonObject::null(std::string_view key)
 
 bool Printer::line(std::string_view text)
 {
-    const std::string clean = cleanText(text) + "\n";
-    const bool written = std::fwrite(clean.data(), 1, clean.size(), m_out) == clean.size();
-    return std::fflush(m_out) == 0 && written;
+    // Flushed at once, so that a script reading a pipe sees each card as it comes.
+    return raw(cleanText(text) + "\n") && noteFailure(std::fflush(m_out) == 0);
+}
+
+bool Printer::raw(std::string_view text)
+{
+    return noteFailure(std::fwrite(text.data(), 1, text.size(), m_out) == text.size());
+}
+
+bool Printer::finish()
+{
+    noteFailure(std::fflush(m_out) == 0 && std::ferror(m_out) == 0);
+    return !m_failed;
+}
+
+bool Printer::noteFailure(bool succeeded)
+{
+    if (!succeeded && !m_failed) {
+        m_failed = true;
+        m_errno = errno;
+    }
+    return succeeded;
 }
 
 } // namespace kt::cli

@@ -44,10 +44,20 @@ public:
     // false when the output has gone (the reading end of a pipe closed).
     bool line(std::string_view text);
     bool object(const JsonObject &object) { return line(object.str()); }
+    // Text written as it is (the help), not cleaned.
+    bool raw(std::string_view text);
+
+    // Flushes what is left; false when that or any earlier line failed, with errno then.
+    bool finish();
+    int failedErrno() const { return m_errno; }
 
 private:
+    bool noteFailure(bool succeeded);
+
     std::FILE *m_out;
     bool m_json;
+    int m_errno = 0; // of the first failed write
+    bool m_failed = false;
 };
 
 } // namespace kt::cli

@@ -3,12 +3,17 @@
 #include "link/commands.h"
 #include "link/hex.h"
 #include "link/reader_link.h"
+#include "provision_bench.h"
 #include "text/list_items.h"
 #include "text/text_ids.h"
 #include "text/text_table.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 namespace kt::cli
 {
@@ -21,13 +26,6 @@ namespace
 using ops::List;
 using ops::Panel;
 using text::localText;
-
-std::string twoDigits(int value)
-{
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%02d", value);
-    return digits;
-}
 
 template <std::size_t N> std::string itemOf(const std::array<std::string_view, N> &items, int index)
 {
@@ -63,7 +61,8 @@ Runner::Runner(link::ReaderLink &link, PortWatch &watch, settings::SettingsStore
         .pump = [this] { pump(); },
         .beep =
             [this](int) {
-                if (m_io.bell)
+                // provision sounds once a reader, not at each of its operations.
+                if (m_io.bell && m_invocation.command != Command::Provision)
                     m_io.bell();
             },
     });
@@ -92,7 +91,13 @@ int Runner::run(const Invocation &invocation)
     // The window handles its events while the link waits: that is where an interrupt or the
     // end of --seconds is noticed.
     m_link.setEventWait(&m_wait);
-    const int status = invocation.command == Command::Scan ? runScan() : runWithReader();
+    int status = kExitSuccess;
+    if (invocation.command == Command::Scan)
+        status = runScan();
+    else if (invocation.command == Command::Provision)
+        status = runProvision();
+    else
+        status = runWithReader();
     m_link.setEventWait(nullptr);
     return status;
 }
@@ -108,15 +113,24 @@ void Runner::PumpingWait::waitFor(std::uint32_t ms, std::optional<int> readable)
 
 int Runner::runScan()
 {
+    // A port named on the command line is the only one tried: a search of the others could
+    // find and store another reader than the one meant.
+    m_watch.pinTo(m_invocation.port);
     m_view.setLockChecked(!m_invocation.allLineSettings);
     ops::Context ctx = context(true);
     const ops::Result result = ops::scanReader(ctx);
+    m_watch.pinTo(std::nullopt);
     const int status = finish(Command::Scan, result);
+    if (result.saveFailed) {
+        m_io.note("the reader's port and line settings could not be stored; later runs do not "
+                  "find it there");
+        return status == kExitSuccess ? kExitNotSaved : status;
+    }
     const bool elsewhere = m_settings.portNumber != m_stored.portNumber
                            || m_settings.lineSettingsText != m_stored.lineSettingsText;
     if (status == kExitSuccess && !result.saved && elsewhere)
         m_io.note("the reader answered on COM" + std::to_string(m_settings.portNumber) + " at "
-                  + m_settings.lineSettingsText
+                  + lineSettingsInUse()
                   + " as given for this run; the stored settings are unchanged, as only a search "
                     "stores (without --port and --line-settings the scan searches)");
     return status;
@@ -145,7 +159,7 @@ int Runner::runWithReader()
             m_io.note("no reader port is stored yet: run 'kt4500ctl scan' first, or give --port N");
         } else if (status == kExitFailed && scan.outcome == ops::Outcome::ReaderNotFound) {
             m_io.note("no reader answered on COM" + std::to_string(m_settings.portNumber) + " at "
-                      + m_settings.lineSettingsText
+                      + lineSettingsInUse()
                       + "; 'kt4500ctl scan' searches ports 1 to 16 (with --all-line-settings at "
                         "every line setting)");
         }
@@ -159,6 +173,137 @@ int Runner::runWithReader()
     return status;
 }
 
+namespace
+{
+
+std::string lineSettingsText(int index)
+{
+    return text::isLineSettingsIndex(index)
+               ? std::string(text::kLineSettingsList[static_cast<std::size_t>(index)])
+               : std::string();
+}
+
+// "12345678: ID 05 (was 01), mode 011 (was 001), 19200,e,8,1: ok"
+std::string describeReader(const ReaderResult &result, const std::string &serial)
+{
+    if (result.outcome == ReaderResult::Outcome::Already)
+        return serial + ": already set up as ID "
+               + std::to_string(std::atoi(result.alreadyId.c_str()));
+    std::string line = serial + ":";
+    if (result.before && result.after) {
+        const auto change = [](const std::string &now, const std::string &was) {
+            return now == was ? now : now + " (was " + was + ")";
+        };
+        line += " ID " + change(result.after->id, result.before->id) + ", mode "
+                + change(result.after->modeText(), result.before->modeText()) + ",";
+    }
+    return line + " " + lineSettingsText(result.lineIndexAfter) + ": " + result.outcomeText();
+}
+
+} // namespace
+
+int Runner::runProvision()
+{
+    const Invocation &inv = m_invocation;
+    if (m_settings.portNumber <= 0) {
+        m_io.note("no reader port is stored yet: give --port N");
+        return kExitUsage;
+    }
+    Report report;
+    if (inv.reportPath) {
+        std::string error;
+        if (!report.open(*inv.reportPath, error)) {
+            m_io.note(error + "; nothing was sent");
+            return kExitUsage;
+        }
+    }
+    ProvisionPlan plan;
+    plan.ids = inv.ids.value_or(IdRange{});
+    plan.port = m_settings.portNumber;
+    // The line settings in use, or where nothing usable is stored those of a reader fresh
+    // from its box; with --all-line-settings the others follow.
+    const int inUse =
+        lineSettingsIndexOf(m_settings.lineSettingsText).value_or(text::kDefaultLineSettingsIndex);
+    plan.lineIndices.push_back(inUse);
+    for (int i = 0; inv.allLineSettings && i < static_cast<int>(text::kLineSettingsList.size());
+         ++i) {
+        if (i != inUse)
+            plan.lineIndices.push_back(i);
+    }
+    plan.output = inv.outputMode;
+    plan.wiegand = inv.wiegandFormat;
+    plan.rs485 = inv.rs485Format;
+    plan.newLineIndex = inv.provisionLineSettingsIndex;
+
+    // The one port of the run, and nothing stored: the bench is not where the readers go.
+    m_watch.pinTo(plan.port);
+    if (!m_link.openPort(plan.port, lineSettingsText(plan.lineIndices.front()))) {
+        for (const OpenFailure &failure : portFailures(false))
+            m_io.note(describeFailure(failure));
+        return m_aborted ? kExitInterrupted : kExitPort;
+    }
+    m_link.closePort();
+
+    OpsBench bench(
+        context(), m_view, [this] { pump(); }, [this] { return m_aborted; });
+    bool reportFailed = false;
+    Provisioner::Events events;
+    events.waiting = [&](int nextId) {
+        m_io.note("waiting for a reader on COM" + std::to_string(plan.port) + " (next ID "
+                  + std::to_string(nextId) + ")");
+    };
+    events.readerDone = [&](const ReaderResult &result) {
+        const std::string serial = reportSerial(result.serial);
+        ReportRow row;
+        row.time = isoTime(std::time(nullptr));
+        row.port = plan.port;
+        row.serial = serial;
+        row.version = result.before ? result.before->version : "";
+        row.idBefore = result.before ? result.before->id : "";
+        row.idAfter = result.after ? result.after->id : row.idBefore;
+        row.modeBefore = result.before ? result.before->modeText() : "";
+        row.modeAfter = result.after ? result.after->modeText() : row.modeBefore;
+        row.lineSettings = lineSettingsText(result.lineIndexAfter);
+        row.outcome = result.outcomeText();
+        if (!report.append(row)) {
+            reportFailed = true;
+            m_io.note("the report " + inv.reportPath.value_or("") + " could not be written ("
+                      + std::strerror(errno) + "); stopped");
+            interrupted();
+        }
+        if (m_io.out.isJson()) {
+            m_io.out.object(
+                JsonObject()
+                    .text("event", "reader")
+                    .number("port", plan.port)
+                    .text("lineSettingsBefore", lineSettingsText(result.lineIndexBefore))
+                    .text("lineSettings", row.lineSettings)
+                    .text("serialNumber", serial)
+                    .text("version", row.version)
+                    .text("idBefore", row.idBefore)
+                    .text("idAfter", row.idAfter)
+                    .text("modeBefore", row.modeBefore)
+                    .text("modeAfter", row.modeAfter)
+                    .text("outcome", row.outcome));
+        } else {
+            m_io.out.line(describeReader(result, serial));
+        }
+        const bool good = result.outcome == ReaderResult::Outcome::Ok
+                          || result.outcome == ReaderResult::Outcome::Already;
+        if (m_io.bell)
+            m_io.bell();
+        else if (m_io.tone)
+            m_io.tone(good);
+    };
+    Provisioner provisioner(bench, plan, events);
+    const Provisioner::End end = provisioner.run(report.finished());
+    if (reportFailed)
+        return kExitFailed;
+    if (end == Provisioner::End::Interrupted)
+        return kExitInterrupted;
+    return provisioner.anyFailed() ? kExitFailed : kExitSuccess;
+}
+
 ops::Result Runner::runOperation()
 {
     ops::Context ctx = context();
@@ -169,7 +314,7 @@ ops::Result Runner::runOperation()
         // Where the bar already stood at N, pnID still shows the reader's own field (a reader
         // that reports ID 00 leaves the bar at 1 and pnID at "00"). What is sent is what the
         // bar says, as after a move away and back.
-        const std::string digits = twoDigits(m_view.idPosition());
+        const std::string digits = idDigits(m_view.idPosition());
         if (m_view.panelText(Panel::ID) != digits)
             m_view.setPanelText(Panel::ID, digits);
         return ops::setReaderId(ctx);
@@ -191,6 +336,7 @@ ops::Result Runner::runOperation()
         return readCards();
     case Command::Ports:
     case Command::Scan:
+    case Command::Provision:
         break;
     }
     return {};
@@ -201,6 +347,8 @@ ops::Result Runner::readCards()
     m_stage = Stage::Cards;
     m_stopClicked = false;
     m_cardsShown = 0;
+    m_shownCard.reset();
+    m_cardAway = true;
     m_cardsStartMs = m_link.clock().nowMs();
     ops::Context ctx = context();
     const ops::Result result = ops::readCardClick(ctx);
@@ -210,6 +358,10 @@ ops::Result Runner::readCards()
 
 void Runner::pump()
 {
+    // The link keeps the reply of the last poll until the next one: one without a card
+    // between two with the same number makes the second a new presentation.
+    if (m_stage == Stage::Cards && m_link.replyLength() != link::kCardReplyLength)
+        m_cardAway = true;
     if (m_io.takeInterrupt && m_io.takeInterrupt())
         interrupted();
     // Unsigned subtraction keeps the length right across the clock's wrap.
@@ -248,6 +400,11 @@ void Runner::stopCards()
 void Runner::cardShown(const ops::Card &card)
 {
     if (m_stage != Stage::Cards)
+        return;
+    const bool presented = m_cardAway || m_shownCard != card.number;
+    m_cardAway = false;
+    m_shownCard = card.number;
+    if (!presented && !m_invocation.everyPoll)
         return;
     ++m_cardsShown;
     bool written = false;
@@ -300,7 +457,7 @@ void Runner::printOutcome(Command command, const ops::Result &result)
             json.null("message");
         if (reader) {
             json.number("port", reader->port)
-                .text("lineSettings", m_settings.lineSettingsText)
+                .text("lineSettings", lineSettingsInUse())
                 .text("serialNumber", reader->serialNumber)
                 .text("version", reader->version)
                 .text("readerId", reader->readerId);
@@ -321,7 +478,9 @@ void Runner::printOutcome(Command command, const ops::Result &result)
     m_io.out.line(localText(kTextVersion) + " : " + reader->version);
     m_io.out.line(localText(kTextId) + " : " + reader->readerId);
     m_io.out.line(localText(kTextBaudRate) + " : "
-                  + itemOf(text::kLineSettingsList, reader->lineSettingsIndex));
+                  + (m_settings.lineSettingsText.empty()
+                         ? lineSettingsInUse()
+                         : itemOf(text::kLineSettingsList, reader->lineSettingsIndex)));
     m_io.out.line(itemOf(text::kModeItems, reader->outputMode) + ", "
                   + itemOf(text::kWiegandItems, reader->wiegandFormat) + ", "
                   + itemOf(text::kRS485Items, reader->rs485Format));
@@ -343,6 +502,16 @@ std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
             found.push_back(failure);
     }
     return found;
+}
+
+std::string Runner::lineSettingsInUse() const
+{
+    // An empty text opens the port without touching its line, so what it runs at is what it
+    // had; the list's first entry would name settings nobody asked for.
+    if (!m_settings.lineSettingsText.empty())
+        return m_settings.lineSettingsText;
+    return m_watch.lineSettingsInForce().empty() ? std::string("the port's own line settings")
+                                                 : m_watch.lineSettingsInForce();
 }
 
 void Runner::noteLineSettings()

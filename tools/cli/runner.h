@@ -28,6 +28,7 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1; // the reader failed or was not found
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3; // the port could not be opened
+constexpr int kExitNotSaved = 4; // the scan found the reader, its settings could not be saved
 constexpr int kExitInterrupted = 130;
 
 class Runner
@@ -41,6 +42,8 @@ public:
         std::function<void()> bell; // where the window beeps; may be empty
         // How the thread sleeps while the link waits; none: on the link's clock.
         link::EventWait *wait = nullptr;
+        // provision's one tone a reader, success or failure; may be empty.
+        std::function<void(bool succeeded)> tone;
     };
 
     // link must run on watch. stored: the settings as loaded; the run works on a copy.
@@ -75,6 +78,7 @@ private:
     // saving: whether a scan may save where it found the reader.
     ops::Context context(bool saving = false);
     int runScan();
+    int runProvision();
     int runWithReader();
     ops::Result runOperation();
     ops::Result readCards();
@@ -90,6 +94,8 @@ private:
     int failureStatus(const ops::Result &result, bool anyPortMatters);
     void printOutcome(Command command, const ops::Result &result);
     std::vector<OpenFailure> portFailures(bool anyPortMatters) const;
+    // The line settings of the run; with none stored and none given, those the port had.
+    std::string lineSettingsInUse() const;
     void noteLineSettings();
 
     link::ReaderLink &m_link;
@@ -108,6 +114,8 @@ private:
     bool m_aborted = false;
     bool m_stopClicked = false;
     int m_cardsShown = 0;
+    std::optional<std::string> m_shownCard; // the number of the last card reply
+    bool m_cardAway = true;                 // a poll without a card came after it
     std::uint32_t m_cardsStartMs = 0;
 };
 

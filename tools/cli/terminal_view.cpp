@@ -34,6 +34,13 @@ std::size_t at(ops::List list)
 
 } // namespace
 
+std::string idDigits(int id)
+{
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%02d", id);
+    return digits;
+}
+
 TerminalView::TerminalView()
 {
     using text::localText;
@@ -74,9 +81,7 @@ void TerminalView::setIdPosition(int position)
     if (position == m_idPosition)
         return;
     m_idPosition = position;
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%02d", position);
-    setPanelText(ops::Panel::ID, digits);
+    setPanelText(ops::Panel::ID, idDigits(position));
 }
 
 void TerminalView::beep(int frequencyHz, int)

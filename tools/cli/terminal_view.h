@@ -13,6 +13,9 @@
 namespace kt::cli
 {
 
+// A reader ID as pnID shows it: two digits.
+std::string idDigits(int id);
+
 // The view does not judge what it is shown: how an operation ended comes from its result.
 class TerminalView : public ops::ReaderView
 {

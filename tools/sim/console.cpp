@@ -14,7 +14,7 @@ namespace
 constexpr std::string_view kHelp =
     "commands: card XXXXXXXX, nocard, silent on|off, delay MS, badsum on|off, "
     "lowersum on|off, stray on|off, idlen N (0 normal, 4..64), badfields on|off, "
-    "corrupt PERCENT, hangup, state, quit";
+    "corrupt PERCENT, keepid on|off, unplug, plug SERIAL [ID [LINE]], hangup, state, quit";
 
 std::vector<std::string_view> words(std::string_view line)
 {
@@ -63,6 +63,8 @@ bool *switchFault(Faults &faults, std::string_view name)
         return &faults.strayByte;
     if (name == "badfields")
         return &faults.badFields;
+    if (name == "keepid")
+        return &faults.keepId;
     return nullptr;
 }
 
@@ -74,6 +76,28 @@ ConsoleResult ok(std::string_view what, ConsoleAction action = ConsoleAction::No
 ConsoleResult error(std::string_view why)
 {
     return {"error: " + std::string(why), ConsoleAction::None};
+}
+// "plug SERIAL [ID [LINE]]": another reader on the line, otherwise as one fresh from its box.
+ConsoleResult plug(SimReader &reader, const std::vector<std::string_view> &args)
+{
+    ReaderState state;
+    if (!isValidSerialNumber(args[1]))
+        return error("a serial number is 8 printable characters");
+    state.serialNumber = args[1];
+    if (args.size() > 2) {
+        const auto id = number(args[2], 99);
+        if (!id || *id < 1)
+            return error("a reader ID is 1..99");
+        state.readerId = static_cast<int>(*id);
+    }
+    if (args.size() > 3) {
+        const auto line = number(args[3], kLineSettingsCount - 1);
+        if (!line)
+            return error("line settings are an index 0.." + std::to_string(kLineSettingsCount - 1));
+        state.lineIndex = static_cast<int>(*line);
+    }
+    reader.plug(std::move(state));
+    return ok("plug " + std::string(args[1]));
 }
 } // namespace
 
@@ -104,6 +128,10 @@ ConsoleResult runConsoleCommand(SimReader &reader, std::string_view line)
             return {describeState(reader.state()), ConsoleAction::None};
         if (name == "hangup")
             return ok("hangup", ConsoleAction::Hangup);
+        if (name == "unplug") {
+            reader.unplug();
+            return ok("unplug");
+        }
         if (name == "quit")
             return ok("quit", ConsoleAction::Quit);
         if (name == "help")
@@ -147,6 +175,8 @@ ConsoleResult runConsoleCommand(SimReader &reader, std::string_view line)
             return ok("corrupt " + std::to_string(*percent));
         }
     }
+    if (name == "plug" && argc >= 1 && argc <= 3)
+        return plug(reader, args);
     return error("unknown command or arguments: " + std::string(line.substr(0, 80))
                  + " (try help)");
 }

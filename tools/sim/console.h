@@ -24,7 +24,8 @@ constexpr std::uint32_t kMaxDelayMs = 60000;
 
 // Carries out one line of the simulator's standard input on the reader: "card XXXXXXXX",
 // "nocard", "silent on|off", "delay MS", "badsum on|off", "lowersum on|off", "stray on|off",
-// "idlen N", "badfields on|off", "corrupt PERCENT", "hangup", "state", "help", "quit".
+// "idlen N", "badfields on|off", "corrupt PERCENT", "keepid on|off", "unplug",
+// "plug SERIAL [ID [LINE]]", "hangup", "state", "help", "quit".
 // The answer starts with "ok" or "error:" ("state" and "help" answer with what they show).
 ConsoleResult runConsoleCommand(SimReader &reader, std::string_view line);
 

@@ -75,6 +75,12 @@ simulator.
   badfields on|off   '?' in the reader ID field and in the three mode digits
   corrupt PERCENT    damage this share of the replies at random (one bit flipped, one
                      byte lost, or the reply cut short)
+  keepid on|off      acknowledge a new reader ID but keep the old one
+  unplug             take the reader away: nothing on the line answers until "plug"
+  plug SERIAL [ID [LINE]]
+                     plug in another reader with that serial number (8 printable
+                     characters, no blank), ID (default 1) and line settings index
+                     (default 5), no faults and no card, as from its box
   hangup             close the pseudo-terminal and remove the link, as an unplugged
                      converter does; the simulator runs on until quit
   state              show the reader ID, mode digits, line settings and card

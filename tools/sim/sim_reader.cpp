@@ -131,6 +131,23 @@ void SimReader::removeCard()
     note("nocard");
 }
 
+void SimReader::unplug()
+{
+    m_plugged = false;
+    m_frame.clear();
+    note("unplugged");
+}
+
+void SimReader::plug(ReaderState state)
+{
+    m_state = std::move(state);
+    m_faults = Faults{};
+    m_frame.clear();
+    m_plugged = true;
+    note("plugged serial " + m_state.serialNumber + " id " + twoDigits(m_state.readerId) + " line "
+         + std::to_string(m_state.lineIndex));
+}
+
 std::vector<Reply> SimReader::receive(std::string_view bytes, int clientBaudRate)
 {
     std::vector<Reply> replies;
@@ -176,6 +193,8 @@ std::optional<Reply> SimReader::hear(const std::string &frame, int ownRate)
     if (m_misheardBaudRate != 0)
         why = "line at " + std::to_string(std::max(m_misheardBaudRate, 0)) + " baud, reader at "
               + std::to_string(ownRate);
+    else if (!m_plugged)
+        why = "no reader plugged in";
     else if (m_faults.silent)
         why = "silent";
     else if (!kt::link::checkFrame(frame))
@@ -257,7 +276,9 @@ std::optional<std::string> SimReader::replyBody(std::string_view command,
             why = "reader ID not 01..99";
             return std::nullopt;
         }
-        if (value != m_state.readerId) {
+        if (m_faults.keepId) {
+            note("id " + twoDigits(value) + " acknowledged, not taken");
+        } else if (value != m_state.readerId) {
             m_state.readerId = value;
             note("id " + twoDigits(value));
         }

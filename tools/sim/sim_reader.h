@@ -44,6 +44,7 @@ struct Faults {
     int identityLength = 0;     // length of the identity reply; 0 for the normal 16
     bool badFields = false;     // the reader ID and the mode digits are not decimal digits
     int corruptPercent = 0;     // this share of replies is damaged at random (0..100)
+    bool keepId = false;        // acknowledges a new reader ID but keeps its own
 };
 
 constexpr int kMinIdentityLength = 4;
@@ -84,6 +85,12 @@ public:
     bool presentCard(std::string_view hexNumber);
     void removeCard();
 
+    // A bench of readers on one line: unplug() takes the reader away (nothing is heard until a
+    // reader is plugged in again), plug() puts another one there, with no faults.
+    void unplug();
+    void plug(ReaderState state);
+    bool isPlugged() const { return m_plugged; }
+
 private:
     std::optional<Reply> hear(const std::string &frame, int ownRate);
     std::optional<Reply> answer(std::string_view command);
@@ -102,6 +109,7 @@ private:
     std::string m_frame;        // from its TAB; empty while between frames
     std::string m_noise;        // bytes between frames, logged in one line
     int m_misheardBaudRate = 0; // a byte of m_frame came at this other rate (-1: unknown)
+    bool m_plugged = true;
 };
 
 // "09 41 30 30 42 30 41 0D |.A00B0A.|": the bytes in hex, then as text with '.' for the

@@ -277,6 +277,14 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     return true;
 }
 
+std::string PosixSerialDevice::lineSettingsInForce() const
+{
+    termios t{};
+    if (!m_fd || ::tcgetattr(m_fd.get(), &t) != 0)
+        return {};
+    return describeLineSettings(t);
+}
+
 void PosixSerialDevice::close()
 {
     if (!m_fd)

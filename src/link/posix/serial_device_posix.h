@@ -37,6 +37,10 @@ public:
     std::optional<int> readableDescriptor() const override;
     void discardInput() override;
 
+    // The line settings in force on the open port, read back from it ("19200,e,8,1"); empty
+    // when the port is closed or cannot tell.
+    std::string lineSettingsInForce() const;
+
 private:
     void releaseLockFile();
     // Once per open each: a caller that keeps using a dead port must not flood the log.

@@ -129,4 +129,31 @@ void configureTermios(termios &t, const std::optional<LineSettings> &settings)
     }
 }
 
+std::string describeLineSettings(const termios &t)
+{
+    char parity = 'n';
+    if ((t.c_cflag & PARENB) != 0)
+        parity = (t.c_cflag & PARODD) != 0 ? 'o' : 'e';
+#ifdef CMSPAR
+    if ((t.c_cflag & PARENB) != 0 && (t.c_cflag & CMSPAR) != 0)
+        parity = (t.c_cflag & PARODD) != 0 ? 'm' : 's';
+#endif
+    int dataBits = 8;
+    switch (t.c_cflag & CSIZE) {
+    case CS5:
+        dataBits = 5;
+        break;
+    case CS6:
+        dataBits = 6;
+        break;
+    case CS7:
+        dataBits = 7;
+        break;
+    default:
+        break;
+    }
+    return std::to_string(baudRateOf(cfgetospeed(&t))) + "," + parity + ","
+           + std::to_string(dataBits) + "," + ((t.c_cflag & CSTOPB) != 0 ? "2" : "1");
+}
+
 } // namespace kt::link

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <termios.h>
 
 namespace kt::link
@@ -19,5 +20,8 @@ speed_t termiosSpeed(std::uint32_t baudRate);
 std::uint32_t baudRateOf(speed_t speed);
 
 void configureTermios(termios &t, const std::optional<LineSettings> &settings);
+
+// The line settings a termios holds, as a line-settings text ("19200,e,8,1").
+std::string describeLineSettings(const termios &t);
 
 } // namespace kt::link
