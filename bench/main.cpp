@@ -100,8 +100,8 @@ std::optional<Options> parse(int argc, char **argv)
             options.quick = true;
         } else if (arg == "--only" && hasValue) {
             options.only = argv[++i];
-            static const std::vector<std::string> kGroups{"transact", "absent", "found", "card",
-                                                          "wake",     "blink",  "start", "provision"};
+            static const std::vector<std::string> kGroups{
+                "transact", "absent", "found", "card", "wake", "blink", "start", "provision"};
             if (std::find(kGroups.begin(), kGroups.end(), options.only) == kGroups.end())
                 return std::nullopt;
         } else if (arg == "--json" && hasValue) {

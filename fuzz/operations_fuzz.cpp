@@ -163,7 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The parameter commands, presets and card loop need a found reader; pretend one was.
     state.readerFound = true;
     const std::array<kt::ops::Result (*)(Context &), 4> commands = {setReaderId, setLineSettings,
-                                                         setOutputMode, readCardClick};
+                                                                    setOutputMode, readCardClick};
     for (auto command : commands) {
         command(ctx);
         requireIdle(view, state, device);

@@ -408,7 +408,8 @@ void TfrmModule::FormShow()
     btnMode->setText(literalCaption(localText(kTextSetModeButton)));
     btnReadCard->setText(literalCaption(localText(kTextReadCard)));
     gbDefault->setTitle(literalCaption(localText(kTextQuickSetting)));
-    pcDefault->setTabText(pcDefault->indexOf(tsDefault), literalCaption(localText(kTextDefaultPage)));
+    pcDefault->setTabText(pcDefault->indexOf(tsDefault),
+                          literalCaption(localText(kTextDefaultPage)));
     pcDefault->setTabText(pcDefault->indexOf(tsOther), literalCaption(localText(kTextOtherPage)));
     btnFactoryW26->setText(literalCaption("(" + localText(kTextFactoryDefault) + ")"));
     btnExit->setText(literalCaption(localText(kTextExit)));

@@ -1,8 +1,10 @@
 #include "commands.h"
 
-namespace kt::link {
+namespace kt::link
+{
 
-namespace {
+namespace
+{
 char digit(int value)
 {
     return static_cast<char>('0' + (value >= 0 && value <= 9 ? value : 0));
@@ -43,13 +45,34 @@ std::string_view replyField(std::string_view reply, std::size_t position, std::s
     return reply.substr(position - 1, length);
 }
 
-std::string_view readerIdField(std::string_view reply) { return replyField(reply, 3, 2); }
-std::string_view serialNumberField(std::string_view reply) { return replyField(reply, 6, 8); }
-std::string_view versionField(std::string_view reply) { return replyField(reply, 6, 8); }
-std::string_view outputModeField(std::string_view reply) { return replyField(reply, 6, 1); }
-std::string_view wiegandFormatField(std::string_view reply) { return replyField(reply, 7, 1); }
-std::string_view rs485FormatField(std::string_view reply) { return replyField(reply, 8, 1); }
-std::string_view cardNumberField(std::string_view reply) { return replyField(reply, 7, 8); }
+std::string_view readerIdField(std::string_view reply)
+{
+    return replyField(reply, 3, 2);
+}
+std::string_view serialNumberField(std::string_view reply)
+{
+    return replyField(reply, 6, 8);
+}
+std::string_view versionField(std::string_view reply)
+{
+    return replyField(reply, 6, 8);
+}
+std::string_view outputModeField(std::string_view reply)
+{
+    return replyField(reply, 6, 1);
+}
+std::string_view wiegandFormatField(std::string_view reply)
+{
+    return replyField(reply, 7, 1);
+}
+std::string_view rs485FormatField(std::string_view reply)
+{
+    return replyField(reply, 8, 1);
+}
+std::string_view cardNumberField(std::string_view reply)
+{
+    return replyField(reply, 7, 8);
+}
 
 std::optional<int> decimalField(std::string_view field)
 {

@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-namespace kt::link {
+namespace kt::link
+{
 
 // Command texts the tool sends to the reader.
 inline constexpr std::string_view kIdentityQuery = "A00B";
@@ -28,16 +29,16 @@ std::string setLineSettingsCommand(int lineSettingsIndex);
 std::string_view replyField(std::string_view reply, std::size_t position, std::size_t length);
 
 // Fields of the identity query's reply.
-std::string_view readerIdField(std::string_view reply);      // positions 3..4
-std::string_view serialNumberField(std::string_view reply);  // positions 6..13
+std::string_view readerIdField(std::string_view reply);     // positions 3..4
+std::string_view serialNumberField(std::string_view reply); // positions 6..13
 // Field of the version query's reply.
-std::string_view versionField(std::string_view reply);       // positions 6..13
+std::string_view versionField(std::string_view reply); // positions 6..13
 // Fields of the mode query's reply, one character each.
 std::string_view outputModeField(std::string_view reply);    // position 6
 std::string_view wiegandFormatField(std::string_view reply); // position 7
 std::string_view rs485FormatField(std::string_view reply);   // position 8
 // Field of the card query's reply.
-std::string_view cardNumberField(std::string_view reply);    // positions 7..14
+std::string_view cardNumberField(std::string_view reply); // positions 7..14
 
 // A field of decimal digits as a number; nullopt when empty or when any character is not a
 // digit (the reader's fields are data and are never trusted).

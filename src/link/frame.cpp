@@ -2,9 +2,11 @@
 
 #include "hex.h"
 
-namespace kt::link {
+namespace kt::link
+{
 
-namespace {
+namespace
+{
 // The checksum folds the frame's lead byte (TAB or LF) and then its body into one byte.
 std::uint8_t xorOf(std::uint8_t leadByte, std::string_view body)
 {
@@ -47,8 +49,8 @@ bool checkFrame(std::string_view frame)
 {
     if (frame.size() < 4)
         return false;
-    const auto sum = byteToHex(xorOf(static_cast<std::uint8_t>(frame[0]),
-                                     frame.substr(1, frame.size() - 4)));
+    const auto sum =
+        byteToHex(xorOf(static_cast<std::uint8_t>(frame[0]), frame.substr(1, frame.size() - 4)));
     return frame[frame.size() - 3] == sum[0] && frame[frame.size() - 2] == sum[1];
 }
 

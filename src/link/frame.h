@@ -4,7 +4,8 @@
 #include <string>
 #include <string_view>
 
-namespace kt::link {
+namespace kt::link
+{
 
 constexpr std::uint8_t kTab = 0x09;
 constexpr std::uint8_t kLf = 0x0A;

@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-namespace kt::link {
+namespace kt::link
+{
 
 enum class ReadResult {
     Byte,   // one byte was read

@@ -7,15 +7,18 @@
 #include <string>
 #include <string_view>
 
-namespace kt::link {
+namespace kt::link
+{
 class ReaderLink;
 }
-namespace kt::settings {
+namespace kt::settings
+{
 struct AppSettings;
 class SettingsStore;
-}
+} // namespace kt::settings
 
-namespace kt::ops {
+namespace kt::ops
+{
 
 constexpr int kSuccessBeepHz = 1000;
 constexpr int kFailureBeepHz = 300;
@@ -25,8 +28,7 @@ constexpr int kBeepMs = 300;
 enum class CardLoop { Idle, Running, Stopping };
 
 // The state the window owns and the operations read and write.
-struct ReaderState
-{
+struct ReaderState {
     bool readerFound = false; // set only by a scan that read the version and the mode
     CardLoop cardLoop = CardLoop::Idle;
 };
@@ -38,8 +40,7 @@ struct Card {
 };
 
 // What every operation works with; all of it belongs to the caller.
-struct Context
-{
+struct Context {
     link::ReaderLink &link;
     ReaderView &view;
     settings::AppSettings &settings;

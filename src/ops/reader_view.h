@@ -3,7 +3,8 @@
 #include <string>
 #include <string_view>
 
-namespace kt::ops {
+namespace kt::ops
+{
 
 // The parts of the window the reader operations drive. TfrmModule implements it for the
 // window; tests implement it with a recording fake; a terminal front end can implement it too.

@@ -5,20 +5,19 @@
 #include <cstdint>
 #include <string>
 
-namespace kt::settings {
+namespace kt::settings
+{
 
 // The four values that survive a restart, as the process holds them. The defaults here are
 // the start-up values, kept when the settings key cannot be opened.
-struct AppSettings
-{
-    std::int32_t portNumber = 0;       // "ScanCommNo"; 0: no port known
-    std::string lineSettingsText;      // "ScanBaudRate"
+struct AppSettings {
+    std::int32_t portNumber = 0;        // "ScanCommNo"; 0: no port known
+    std::string lineSettingsText;       // "ScanBaudRate"
     std::int32_t lineSettingsIndex = 0; // "ScanBaudRateNo"; taken as stored, range unchecked
-    std::string languageName;          // "LanguageFlag"
+    std::string languageName;           // "LanguageFlag"
 };
 
-struct LoadedSettings
-{
+struct LoadedSettings {
     AppSettings settings;
     int languageIndex = 0; // 0 English, 1 "ChineseGB", 2 "ChineseBIG5" (exact match only)
 };

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-namespace kt::settings {
+namespace kt::settings
+{
 
 // A typed value of the settings key, as the registry holds it.
-struct Value
-{
+struct Value {
     enum class Type {
         Dword,  // REG_DWORD: 32-bit integer
         String, // REG_SZ, or REG_EXPAND_SZ taken without expansion

@@ -3,7 +3,8 @@
 #include <array>
 #include <string_view>
 
-namespace kt::text {
+namespace kt::text
+{
 
 // The drop-down lists' items, English in every language.
 
@@ -15,9 +16,8 @@ constexpr int kDefaultLineSettingsIndex = 5; // "19200,e,8,1"
 
 inline constexpr std::array<std::string_view, 2> kModeItems = {"Wiegand", "RS485"};
 inline constexpr std::array<std::string_view, 3> kWiegandItems = {"Wiegand 26", "Wiegand 34",
-                                                                 "Wiegand 42"};
-inline constexpr std::array<std::string_view, 3> kRS485Items = {"RS485 24", "RS485 32",
-                                                               "RS485 40"};
+                                                                  "Wiegand 42"};
+inline constexpr std::array<std::string_view, 3> kRS485Items = {"RS485 24", "RS485 32", "RS485 40"};
 
 // Whether a stored line-settings index can be used to reach into kLineSettingsList.
 constexpr bool isLineSettingsIndex(int index)

@@ -23,7 +23,7 @@ struct CtlOptions {
     std::map<std::string, std::string> environment; // set on top of this process's own
     std::optional<uid_t> user;                      // run as this user (needs root)
     Stdout stdoutTo = Stdout::Collected;
-    int closedDescriptor = -1;                      // 0, 1 or 2: started with it closed
+    int closedDescriptor = -1; // 0, 1 or 2: started with it closed
 };
 
 class CtlProcess

@@ -16,12 +16,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <csignal>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -235,7 +235,7 @@ TEST_F(StoreFaults, DamagedFilesFallBackAndAreNeverOverwritten)
         const char *name;
         std::string bytes;
         std::string loaded;
-        bool isRegFile; // a save may rewrite it
+        bool isRegFile;       // a save may rewrite it
         std::string why = {}; // what the log says
     } cases[] = {
         {"binary garbage", binary, kStartUp, false},

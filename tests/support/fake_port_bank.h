@@ -118,10 +118,14 @@ public:
             m_hungUp = false;
             clearOpenError();
         } else {
-            const link::PortError why = m_open != 0              ? link::PortError::AlreadyOpen
+            const link::PortError why = m_open != 0             ? link::PortError::AlreadyOpen
                                         : port != m_ports.end() ? port->second.why
                                                                 : link::PortError::NoSuchDevice;
-            setOpenError({why, portNumber, "/dev/ttyUSB" + std::to_string(portNumber), 0, {},
+            setOpenError({why,
+                          portNumber,
+                          "/dev/ttyUSB" + std::to_string(portNumber),
+                          0,
+                          {},
                           "fake open failure"});
         }
         return opened;

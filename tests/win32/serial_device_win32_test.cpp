@@ -180,10 +180,9 @@ BOOL WINAPI fakePurgeComm(HANDLE h, DWORD flags)
 
 CommApi fakeApi()
 {
-    return {fakeCreateFile,   fakeGetCommTimeouts, fakeSetCommTimeouts,
-            fakeGetCommState, fakeBuildCommDcb,    fakeSetCommState,
-            fakeWriteFile,    fakeReadFile,        fakeCloseHandle,
-            fakePurgeComm};
+    return {fakeCreateFile,   fakeGetCommTimeouts, fakeSetCommTimeouts, fakeGetCommState,
+            fakeBuildCommDcb, fakeSetCommState,    fakeWriteFile,       fakeReadFile,
+            fakeCloseHandle,  fakePurgeComm};
 }
 
 // A port as another program left it: 9600 baud, odd parity, every kind of handshake on.

@@ -53,10 +53,10 @@ struct Invocation {
     std::optional<int> wiegandFormat;
     std::optional<int> rs485Format;
     ops::Preset preset = ops::Preset::FactoryW26;
-    std::optional<int> count;                // read-cards: stop after this many cards
-    std::optional<std::uint32_t> durationMs; // read-cards: stop after this long
-    bool everyPoll = false;                  // read-cards: a line at every poll with a card
-    std::optional<IdRange> ids;              // provision
+    std::optional<int> count;                      // read-cards: stop after this many cards
+    std::optional<std::uint32_t> durationMs;       // read-cards: stop after this long
+    bool everyPoll = false;                        // read-cards: a line at every poll with a card
+    std::optional<IdRange> ids;                    // provision
     std::optional<int> provisionLineSettingsIndex; // provision: --new-line-settings
     std::optional<std::string> reportPath;         // provision: --report
 };

@@ -15,7 +15,8 @@ std::string describeFailure(const OpenFailure &failure)
     case link::PortError::Busy: {
         if (failure.exclusiveLeftBehind)
             return where + ": " + failure.reason;
-        const std::string name = failure.holderName.empty() ? "another program" : failure.holderName;
+        const std::string name =
+            failure.holderName.empty() ? "another program" : failure.holderName;
         const std::string holder =
             failure.holderPid > 0 ? " (process " + std::to_string(failure.holderPid) + ")" : "";
         return where + " is held by " + name + holder + "; close that program and try again.";

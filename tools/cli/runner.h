@@ -27,7 +27,7 @@ namespace kt::cli
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailed = 1; // the reader failed or was not found
 constexpr int kExitUsage = 2;
-constexpr int kExitPort = 3; // the port could not be opened
+constexpr int kExitPort = 3;     // the port could not be opened
 constexpr int kExitNotSaved = 4; // the scan found the reader, its settings could not be saved
 constexpr int kExitInterrupted = 130;
 

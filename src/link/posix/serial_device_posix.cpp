@@ -149,7 +149,8 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     const std::string port = "COM" + std::to_string(portNumber);
     // A second open must not disturb the one that runs (a card loop holds the port).
     if (m_fd)
-        return failOpen({PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
+        return failOpen(
+            {PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
 
     const auto path = portDevicePath(portNumber, m_folders.portDir, m_folders.etcPortsDir);
     if (!path) {
@@ -175,7 +176,11 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
         if (holder.pid == 0) {
             const std::vector<PortHolder> others = processesWithDeviceOpen(device);
             if (others.empty()) {
-                return failOpen({PortError::Busy, portNumber, *path, 0, {},
+                return failOpen({PortError::Busy,
+                                 portNumber,
+                                 *path,
+                                 0,
+                                 {},
                                  "busy: marked exclusive by a program that ended; re-create the "
                                  "device or restart the bridge",
                                  true});
@@ -312,8 +317,8 @@ void PosixSerialDevice::releaseLockFile()
         return;
     // Another program may have put its own lock file in place of ours meanwhile.
     if (const pid_t holder = lockHolder(m_lockFilePath); holder != ::getpid()) {
-        KT_INFO(lcLink, "lock file %s now names process %d; left in place",
-                m_lockFilePath.c_str(), static_cast<int>(holder));
+        KT_INFO(lcLink, "lock file %s now names process %d; left in place", m_lockFilePath.c_str(),
+                static_cast<int>(holder));
     } else if (::unlink(m_lockFilePath.c_str()) != 0) {
         const int error = errno;
         KT_WARNING(lcLink, "cannot remove lock file %s: %s", m_lockFilePath.c_str(),

@@ -75,7 +75,8 @@ bool WinSerialDevice::open(int portNumber, std::string_view lineSettings)
     const std::string port = "COM" + std::to_string(portNumber);
     // A second open must not disturb the one that runs (a card loop holds the port).
     if (isOpen())
-        return failOpen({PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
+        return failOpen(
+            {PortError::AlreadyOpen, portNumber, {}, 0, {}, "not opened, a port is already open"});
     if (portNumber < 1)
         return failOpen({PortError::NoSuchDevice, portNumber, {}, 0, {}, "no such port"});
     const std::string path = win32PortPath(portNumber);
@@ -116,7 +117,8 @@ bool WinSerialDevice::open(int portNumber, std::string_view lineSettings)
     if (!m_api.setCommTimeouts(handle, &linkTimeouts)) {
         const DWORD error = ::GetLastError();
         m_api.closeHandle(handle);
-        return fail(PortError::Other, "not used, the read time-out cannot be set: " + describe(error));
+        return fail(PortError::Other,
+                    "not used, the read time-out cannot be set: " + describe(error));
     }
     m_handle = handle;
     m_savedTimeouts = saved;
