@@ -3,8 +3,10 @@
 #include "link/posix/poll_wait.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
+#include "log/log.h"
 #include "temp_dir.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -290,6 +292,18 @@ TEST_F(PtyTest, RestoresReadTimeoutsButKeepsTheLineSettings)
     EXPECT_EQ(after.c_lflag & ICANON, 0u);
 }
 
+namespace
+{
+std::string g_warnings;
+void collectWarnings(const kt::log::Category &category, kt::log::Level level,
+                     std::string_view message)
+{
+    if (level == kt::log::Level::Warning && std::string_view(category.name) == "kt4500.link"
+        && message.find("not understood") != std::string_view::npos)
+        g_warnings.append(message).append("\n");
+}
+} // namespace
+
 TEST_F(PtyTest, OpensWithUnparseableSettingsAndKeepsTheLine)
 {
     termios before = slaveTermios();
@@ -307,6 +321,22 @@ TEST_F(PtyTest, OpensWithUnparseableSettingsAndKeepsTheLine)
     EXPECT_TRUE(link.transact("A00B")); // still raw enough to read a frame
     reader.join();
     link.closePort();
+
+    // The text was named by the open above; opening with it again says nothing, a new one is
+    // named once.
+    g_warnings.clear();
+    const auto previous = kt::log::setSink(collectWarnings);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(link.openPort(kPort, "fast, please"));
+        link.closePort();
+    }
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(link.openPort(kPort, "19200,x,8,1"));
+        link.closePort();
+    }
+    kt::log::setSink(previous);
+    EXPECT_EQ(std::count(g_warnings.begin(), g_warnings.end(), '\n'), 1) << g_warnings;
+    EXPECT_NE(g_warnings.find("\"19200,x,8,1\" not understood"), std::string::npos) << g_warnings;
 }
 
 TEST_F(PtyTest, HangUpFailsTheReadAndTheTransaction)

@@ -248,9 +248,11 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     m_savedFileFlags = ::fcntl(fd.get(), F_GETFL);
 
     const auto settings = parseLineSettings(lineSettings);
-    if (!settings) {
+    // Said once for each text: the stored text is opened with at every transaction's port.
+    if (!settings && m_unparsedSettingsWarned != lineSettings) {
         KT_WARNING(lcLink, "%s: line settings \"%.*s\" not understood; the line keeps its own",
                    where.c_str(), static_cast<int>(lineSettings.size()), lineSettings.data());
+        m_unparsedSettingsWarned = lineSettings;
     }
     configureTermios(t, settings);
     // Not what decides the open: on a pseudo-terminal glibc reports EINVAL after the fact

@@ -54,6 +54,7 @@ private:
     int m_savedFileFlags = 0;
     bool m_readFailureLogged = false;
     bool m_writeFailureLogged = false;
+    std::string m_unparsedSettingsWarned; // the last line-settings text said not understood
 };
 
 } // namespace kt::link
