@@ -2,7 +2,6 @@
 
 #include "link/clock.h"
 #include "link/posix/poll_wait.h"
-#include "link/posix/port_names.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "link/standard_descriptors.h"
