@@ -20,6 +20,8 @@
 namespace kt::link
 {
 
+using base::UniqueFd;
+
 namespace
 {
 // A write that cannot get rid of its bytes for this long (a stalled line, hardware flow

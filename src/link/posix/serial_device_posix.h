@@ -1,8 +1,8 @@
 #pragma once
 
 #include "../serial_device.h"
+#include "base/posix/unique_fd.h"
 #include "port_names.h"
-#include "unique_fd.h"
 
 #include <string>
 #include <termios.h>
@@ -48,7 +48,7 @@ private:
     ReadResult readFailed(const std::string &why);
 
     Folders m_folders;
-    UniqueFd m_fd;
+    base::UniqueFd m_fd;
     std::string m_lockFilePath; // set only while we own the lock file
     termios m_savedTermios{};
     int m_savedFileFlags = 0;

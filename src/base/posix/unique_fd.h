@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace kt::link
+namespace kt::base
 {
 
 // Owns one file descriptor and closes it when it goes, so every early return closes what
@@ -36,16 +36,17 @@ public:
 
     int release() { return std::exchange(m_fd, -1); }
 
-    // close() is not retried on EINTR: on Linux the descriptor is gone whatever it returns.
-    void reset(int fd = -1)
+    // Closes the descriptor held, if any, and takes fd. False (errno set) when close reports
+    // an error, such as a failed write-back of a file's data. close() is not retried on
+    // EINTR: on Linux the descriptor is gone whatever it returns.
+    bool reset(int fd = -1)
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
+        const int old = std::exchange(m_fd, fd);
+        return old < 0 || ::close(old) == 0;
     }
 
 private:
     int m_fd = -1;
 };
 
-} // namespace kt::link
+} // namespace kt::base
