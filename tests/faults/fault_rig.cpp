@@ -1,5 +1,6 @@
 #include "fault_rig.h"
 
+#include "base/posix/child_process.h"
 #include "base/posix/write_all.h"
 
 #include <cerrno>
@@ -97,7 +98,7 @@ ChildResult runUnprivileged(const std::function<std::string()> &body)
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.exitStatus = base::exitStatusOf(status);
     result.ranUnprivileged = !all.empty() && all.front() == '1';
     if (!all.empty())
         result.output = all.substr(1);

@@ -4,6 +4,7 @@
 // two programs at the same moment. Loading falls back as the settings rules say, a save never
 // leaves a damaged or foreign file behind, and no stored value is lost.
 
+#include "base/posix/child_process.h"
 #include "fault_rig.h"
 #include "settings/app_settings.h"
 #include "settings/posix/reg_file_store.h"
@@ -447,7 +448,7 @@ TEST_F(StoreFaults, TwoProgramsSavingAtOnceLeaveOneWholeVersion)
         for (int k = 0; k < 2; ++k) {
             int status = 0;
             if (statuses[k] < 0 && ::waitpid(savers[k], &status, WNOHANG) == savers[k])
-                statuses[k] = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+                statuses[k] = kt::base::exitStatusOf(status);
             running = running || statuses[k] < 0;
         }
     }

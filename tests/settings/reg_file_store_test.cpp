@@ -1,3 +1,4 @@
+#include "base/posix/child_process.h"
 #include "settings/posix/reg_file_store.h"
 #include "settings/reg_format.h"
 #include "temp_dir.h"
@@ -39,7 +40,7 @@ int exitCode(pid_t pid)
 {
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return kt::base::exitStatusOf(status);
 }
 
 // Every entry of the folder: its kind, and a regular file's size and first 4 KiB.

@@ -1,5 +1,7 @@
 #include "sim_process.h"
 
+#include "base/posix/child_process.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -8,14 +10,11 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
-
-extern char **environ;
 
 namespace kt::sim
 {
@@ -30,32 +29,6 @@ int remainingMs(Clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::max<long long>(0, left.count()));
-}
-
-// Starts the simulator with its standard streams on the given descriptors (-1: inherited).
-pid_t spawnSim(const std::string &binary, const std::vector<std::string> &args, int in, int out,
-               int err)
-{
-    std::vector<std::string> all{binary};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0)
-        posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-    if (out >= 0)
-        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    if (err >= 0)
-        posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
 }
 
 // Reads until end of file or the deadline; false at the deadline.
@@ -79,12 +52,6 @@ bool drain(int fd, Clock::time_point deadline, std::string *into)
     }
 }
 
-int exitStatusOf(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
-}
 } // namespace
 
 SimProcess::SimProcess(std::vector<std::string> extraArgs, std::string portName,
@@ -125,7 +92,10 @@ SimProcess::SimProcess(SimOptions options)
     }
     std::vector<std::string> args{"--link", m_link, "--log", logPath()};
     args.insert(args.end(), options.args.begin(), options.args.end());
-    m_pid = spawnSim(options.binary.empty() ? kBuiltSim : options.binary, args, in[0], out[1], -1);
+    m_pid = base::startChild({.program = options.binary.empty() ? kBuiltSim : options.binary,
+                              .args = std::move(args),
+                              .redirects = {base::Redirect::dup(in[0], STDIN_FILENO),
+                                            base::Redirect::dup(out[1], STDOUT_FILENO)}});
     ::close(in[0]);
     ::close(out[1]);
     m_stdin = in[1];
@@ -245,7 +215,7 @@ int SimProcess::waitForExit(std::chrono::milliseconds timeout)
     int status = 0;
     ::waitpid(m_pid, &status, 0);
     m_pid = -1;
-    return ended ? exitStatusOf(status) : -1;
+    return ended ? base::exitStatusOf(status) : -1;
 }
 
 SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds timeout)
@@ -254,11 +224,13 @@ SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds ti
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         return run;
-    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const pid_t pid = spawnSim(kBuiltSim, args, devNull, out[1], out[1]);
+    const pid_t pid =
+        base::startChild({.program = kBuiltSim,
+                          .args = args,
+                          .redirects = {base::Redirect::open(STDIN_FILENO, "/dev/null", O_RDONLY),
+                                        base::Redirect::dup(out[1], STDOUT_FILENO),
+                                        base::Redirect::dup(out[1], STDERR_FILENO)}});
     ::close(out[1]);
-    if (devNull >= 0)
-        ::close(devNull);
     if (pid <= 0) {
         ::close(out[0]);
         return run;
@@ -270,7 +242,7 @@ SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds ti
     int status = 0;
     ::waitpid(pid, &status, 0);
     if (ended)
-        run.exitStatus = exitStatusOf(status);
+        run.exitStatus = base::exitStatusOf(status);
     return run;
 }
 
