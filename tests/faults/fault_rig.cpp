@@ -4,9 +4,7 @@
 #include "base/posix/write_all.h"
 
 #include <cerrno>
-#include <fstream>
 #include <grp.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,20 +101,6 @@ ChildResult runUnprivileged(const std::function<std::string()> &body)
     if (!all.empty())
         result.output = all.substr(1);
     return result;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const std::string &path, std::string_view bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace kt::test

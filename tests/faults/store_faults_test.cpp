@@ -67,11 +67,8 @@ class StoreFaults : public ::testing::Test
 protected:
     void SetUp() override
     {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kt4500-faults.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        ASSERT_FALSE(m_dir.path().empty());
+        dir = m_dir.str();
         // Open to everyone, so that a child running as nobody meets only the modes a test sets.
         fs::permissions(dir, fs::perms(0755));
         path = dir + "/ReaderConfig.reg";
@@ -79,8 +76,8 @@ protected:
     void TearDown() override
     {
         std::error_code ignored;
+        // Taken back from a test that took them away, so that the folder can be removed.
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
     }
 
     // The folder's entries other than the settings file: left-over temporary files.
@@ -94,6 +91,7 @@ protected:
         return found;
     }
 
+    const kt::test::TempDir m_dir{"kt4500-faults"};
     std::string dir;
     std::string path;
 };
