@@ -1,6 +1,7 @@
 #include "ctl_process.h"
 
 #include "base/posix/child_process.h"
+#include "base/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,26 +34,21 @@ int remainingMs(Clock::time_point deadline)
 
 CtlProcess::CtlProcess(const std::vector<std::string> &args, const CtlOptions &options)
 {
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
+    auto out = base::makePipe();
+    auto err = base::makePipe();
+    if (!out || !err)
         return;
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return;
-    }
     // A pipe whose reading end is closed before the program starts.
-    int gone[2] = {-1, -1};
+    std::optional<base::Pipe> gone;
     std::vector<base::Redirect> redirects{base::Redirect::open(STDIN_FILENO, "/dev/null", O_RDONLY),
-                                          base::Redirect::dup(out[1], STDOUT_FILENO)};
+                                          base::Redirect::dup(out->write.get(), STDOUT_FILENO)};
     if (options.stdoutTo == Stdout::DevFull) {
         redirects.push_back(base::Redirect::open(STDOUT_FILENO, "/dev/full", O_WRONLY));
-    } else if (options.stdoutTo == Stdout::ClosedPipe && ::pipe2(gone, O_CLOEXEC) == 0) {
-        ::close(std::exchange(gone[0], -1));
-        redirects.push_back(base::Redirect::dup(gone[1], STDOUT_FILENO));
+    } else if (options.stdoutTo == Stdout::ClosedPipe && (gone = base::makePipe())) {
+        gone->read.reset();
+        redirects.push_back(base::Redirect::dup(gone->write.get(), STDOUT_FILENO));
     }
-    redirects.push_back(base::Redirect::dup(err[1], STDERR_FILENO));
+    redirects.push_back(base::Redirect::dup(err->write.get(), STDERR_FILENO));
     if (options.closedDescriptor >= 0)
         redirects.push_back(base::Redirect::close(options.closedDescriptor));
     std::vector<std::string> environment;
@@ -64,12 +60,8 @@ CtlProcess::CtlProcess(const std::vector<std::string> &args, const CtlOptions &o
                                         .environment = base::environmentWith(environment),
                                         .redirects = std::move(redirects),
                                         .user = options.user});
-    if (gone[1] >= 0)
-        ::close(gone[1]);
-    ::close(out[1]);
-    ::close(err[1]);
-    m_outFd = out[0];
-    m_errFd = err[0];
+    m_outFd = out->read.release();
+    m_errFd = err->read.release();
     m_pid = pid > 0 ? pid : -1;
 }
 

@@ -1,6 +1,7 @@
 #include "sim_process.h"
 
 #include "base/posix/child_process.h"
+#include "base/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -81,25 +82,22 @@ SimProcess::SimProcess(SimOptions options)
     if (options.prepare)
         options.prepare(portDir());
 
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0)
+    auto in = base::makePipe();
+    auto out = base::makePipe();
+    if (!in || !out)
         return;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]);
-        ::close(in[1]);
-        return;
-    }
     std::vector<std::string> args{"--link", m_link, "--log", logPath()};
     args.insert(args.end(), options.args.begin(), options.args.end());
     m_pid = base::startChild({.program = options.binary.empty() ? kBuiltSim : options.binary,
                               .args = std::move(args),
-                              .redirects = {base::Redirect::dup(in[0], STDIN_FILENO),
-                                            base::Redirect::dup(out[1], STDOUT_FILENO)}});
-    ::close(in[0]);
-    ::close(out[1]);
-    m_stdin = in[1];
-    m_stdout = out[0];
+                              .redirects = {base::Redirect::dup(in->read.get(), STDIN_FILENO),
+                                            base::Redirect::dup(out->write.get(), STDOUT_FILENO)}});
+    // Only the child holds these ends now: its end of input and ours of output come when
+    // the other side closes.
+    in->read.reset();
+    out->write.reset();
+    m_stdin = in->write.release();
+    m_stdout = out->read.release();
     if (m_pid <= 0) {
         m_pid = -1;
         return;
@@ -221,22 +219,20 @@ int SimProcess::waitForExit(std::chrono::milliseconds timeout)
 SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds timeout)
 {
     SimRun run;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
+    auto out = base::makePipe();
+    if (!out)
         return run;
     const pid_t pid =
         base::startChild({.program = kBuiltSim,
                           .args = args,
                           .redirects = {base::Redirect::open(STDIN_FILENO, "/dev/null", O_RDONLY),
-                                        base::Redirect::dup(out[1], STDOUT_FILENO),
-                                        base::Redirect::dup(out[1], STDERR_FILENO)}});
-    ::close(out[1]);
-    if (pid <= 0) {
-        ::close(out[0]);
+                                        base::Redirect::dup(out->write.get(), STDOUT_FILENO),
+                                        base::Redirect::dup(out->write.get(), STDERR_FILENO)}});
+    out->write.reset();
+    if (pid <= 0)
         return run;
-    }
-    const bool ended = drain(out[0], Clock::now() + timeout, &run.output);
-    ::close(out[0]);
+    const bool ended = drain(out->read.get(), Clock::now() + timeout, &run.output);
+    out->read.reset();
     if (!ended)
         ::kill(pid, SIGKILL);
     int status = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fcntl.h>
+#include <optional>
 #include <unistd.h>
 #include <utility>
 
@@ -48,5 +50,21 @@ public:
 private:
     int m_fd = -1;
 };
+
+// The two ends of a pipe.
+struct Pipe {
+    UniqueFd read;
+    UniqueFd write;
+};
+
+// A new pipe whose ends are closed in a program this process starts (a descriptor the child
+// is to keep is given to it by a Redirect); nullopt (errno set) when none can be made.
+inline std::optional<Pipe> makePipe()
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return std::nullopt;
+    return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
+}
 
 } // namespace kt::base
