@@ -34,11 +34,12 @@ constexpr auto kSettleTime = std::chrono::seconds(2);
 pid_t startCtl(const std::string &ctlBinary, const std::vector<std::string> &args,
                const std::vector<std::string> &environment)
 {
-    return base::startChild({.program = ctlBinary,
-                             .args = args,
-                             .environment = base::environmentWith(environment),
-                             .redirects = {base::Redirect::open(1, "/dev/null", O_WRONLY),
-                                           base::Redirect::open(2, "/dev/null", O_WRONLY)}});
+    return base::startChild(
+        {.program = ctlBinary,
+         .args = args,
+         .environment = base::environmentWith(environment),
+         .redirects = {base::Redirect::open(STDOUT_FILENO, "/dev/null", O_WRONLY),
+                       base::Redirect::open(STDERR_FILENO, "/dev/null", O_WRONLY)}});
 }
 
 } // namespace

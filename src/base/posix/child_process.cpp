@@ -62,10 +62,13 @@ pid_t forkAndRun(const ChildSpec &spec, char *const argv[], char *const envp[])
     for (const Redirect &r : spec.redirects) {
         switch (r.kind) {
         case Redirect::Kind::Dup:
-            ::dup2(r.from, r.target);
+            if (::dup2(r.from, r.target) < 0)
+                ::_exit(125);
             break;
         case Redirect::Kind::Open:
-            if (const int fd = ::open(r.path.c_str(), r.flags, r.mode); fd >= 0 && fd != r.target) {
+            if (const int fd = ::open(r.path.c_str(), r.flags, r.mode); fd < 0) {
+                ::_exit(125);
+            } else if (fd != r.target) {
                 ::dup2(fd, r.target);
                 ::close(fd);
             }

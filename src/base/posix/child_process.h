@@ -34,8 +34,9 @@ struct ChildSpec {
     std::optional<std::vector<std::string>> environment = std::nullopt;
     std::vector<Redirect> redirects = {}; // in this order
     // Run as this user and the group of the same number (the starting process must be
-    // root). A child that cannot drop to them exits with status 125 before running the
-    // program, one that cannot run it with 127.
+    // root). Such a child exits with status 125 when it cannot ready a descriptor or drop
+    // to them, with 127 when it cannot run the program; without a user, startChild() fails
+    // then.
     std::optional<uid_t> user = std::nullopt;
 };
 
