@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "text/list_items.h"
+#include "link/line_table.h"
 #include "text/text_table.h"
 
 #include <algorithm>
@@ -343,10 +343,10 @@ std::optional<IdRange> idRangeOf(std::string_view text)
 
 std::optional<int> lineSettingsIndexOf(std::string_view text)
 {
-    if (auto index = numberIn(text, 0, static_cast<int>(text::kLineSettingsList.size()) - 1))
+    if (auto index = numberIn(text, 0, static_cast<int>(link::kLineSettingsTexts.size()) - 1))
         return index;
-    for (std::size_t i = 0; i < text::kLineSettingsList.size(); ++i) {
-        if (equalsIgnoringCase(text, text::kLineSettingsList[i]))
+    for (std::size_t i = 0; i < link::kLineSettingsTexts.size(); ++i) {
+        if (equalsIgnoringCase(text, link::kLineSettingsTexts[i]))
             return static_cast<int>(i);
     }
     return std::nullopt;

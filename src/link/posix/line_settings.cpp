@@ -1,5 +1,7 @@
 #include "line_settings.h"
 
+#include "termios_setup.h"
+
 #include <array>
 #include <utility>
 
@@ -9,9 +11,6 @@ namespace kt::link
 namespace
 {
 constexpr std::size_t kMaxFields = 4;
-
-constexpr std::array<std::uint32_t, 13> kBaudRates{110,  150,   300,   600,   1200,   2400,  4800,
-                                                   9600, 19200, 38400, 57600, 115200, 230400};
 
 // The mode command's historic two-digit abbreviations.
 constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 9> kShortBaudRates{{
@@ -54,10 +53,8 @@ std::optional<std::uint32_t> baudRate(std::string_view s)
     const auto value = smallNumber(s);
     if (!value)
         return std::nullopt;
-    for (auto rate : kBaudRates) {
-        if (rate == *value)
-            return rate;
-    }
+    if (termiosSpeed(*value) != B0)
+        return *value;
     for (auto [abbreviation, rate] : kShortBaudRates) {
         if (abbreviation == *value)
             return rate;

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "../line_table.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 namespace kt::link
 {
-
-enum class Parity { None, Even, Odd, Mark, Space };
 
 // A line-settings text taken apart. Fields the text leaves out stay as the port has them.
 struct LineSettings {

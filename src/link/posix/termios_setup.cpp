@@ -1,48 +1,64 @@
 #include "termios_setup.h"
 
+#include <array>
+
 namespace kt::link
 {
 
+namespace
+{
+struct TermiosSpeed {
+    std::uint32_t baudRate;
+    speed_t speed;
+};
+
+// The rates a port is set to by number.
+constexpr std::array<TermiosSpeed, 13> kTermiosSpeeds{{
+    {110, B110},
+    {150, B150},
+    {300, B300},
+    {600, B600},
+    {1200, B1200},
+    {2400, B2400},
+    {4800, B4800},
+    {9600, B9600},
+    {19200, B19200},
+    {38400, B38400},
+    {57600, B57600},
+    {115200, B115200},
+    {230400, B230400},
+}};
+
+constexpr speed_t speedOf(std::uint32_t baudRate)
+{
+    for (const TermiosSpeed &row : kTermiosSpeeds) {
+        if (row.baudRate == baudRate)
+            return row.speed;
+    }
+    return B0;
+}
+
+constexpr bool everyLineSettingHasASpeed()
+{
+    for (const LineSetting &line : kLineSettings) {
+        if (speedOf(line.baudRate) == B0)
+            return false;
+    }
+    return true;
+}
+static_assert(everyLineSettingHasASpeed(), "a line setting's rate has no termios speed");
+} // namespace
+
 speed_t termiosSpeed(std::uint32_t baudRate)
 {
-    switch (baudRate) {
-    case 110:
-        return B110;
-    case 150:
-        return B150;
-    case 300:
-        return B300;
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    default:
-        return B0;
-    }
+    return speedOf(baudRate);
 }
 
 std::uint32_t baudRateOf(speed_t speed)
 {
-    for (std::uint32_t rate : {110u, 150u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 19200u, 38400u,
-                               57600u, 115200u, 230400u}) {
-        if (termiosSpeed(rate) == speed)
-            return rate;
+    for (const TermiosSpeed &row : kTermiosSpeeds) {
+        if (row.speed == speed)
+            return row.baudRate;
     }
     return 0;
 }
