@@ -128,7 +128,8 @@ void requireIdle(const FuzzView &view, const ReaderState &state, kt::link::Seria
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     kt::fuzz::silenceLog();
-    kt::text::setLanguageIndex(size > 0 ? data[0] % 3 : 0);
+    kt::text::setLanguage(
+        kt::text::kLanguages[size > 0 ? data[0] % kt::text::kLanguages.size() : 0]);
     std::string_view replies = kt::fuzz::textOf(data, size);
 
     kt::test::FakeClock clock(0xFFFFF000u);

@@ -381,7 +381,7 @@ void TfrmModule::FormCreate()
 {
     const kt::settings::LoadedSettings loaded = kt::settings::loadSettings(m_store);
     m_settings = loaded.settings;
-    text::setLanguageIndex(loaded.languageIndex);
+    text::setLanguage(loaded.language);
     kt::app::removeLastSystemMenuItem([this] { return static_cast<std::uintptr_t>(winId()); });
     m_state.cardLoop = kt::ops::CardLoop::Idle;
     m_state.readerFound = false;
@@ -546,25 +546,25 @@ void TfrmModule::btnReadCardClick()
     kt::ops::readCardClick(ctx);
 }
 
-void TfrmModule::switchLanguage(int language)
+void TfrmModule::switchLanguage(text::Language language)
 {
-    text::setLanguageIndex(language);
-    m_settings.languageName = std::string(text::kLanguageNames[static_cast<std::size_t>(language)]);
+    text::setLanguage(language);
+    m_settings.languageName = std::string(text::languageName(language));
     SaveLanguage();
     FormShow();
 }
 
 void TfrmModule::btnEngClick()
 {
-    switchLanguage(text::English);
+    switchLanguage(text::Language::English);
 }
 void TfrmModule::btnGBClick()
 {
-    switchLanguage(text::ChineseGB);
+    switchLanguage(text::Language::ChineseGB);
 }
 void TfrmModule::btnBIG5Click()
 {
-    switchLanguage(text::ChineseBIG5);
+    switchLanguage(text::Language::ChineseBIG5);
 }
 
 void TfrmModule::btnExitClick()

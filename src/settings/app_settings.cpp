@@ -21,7 +21,8 @@ constexpr const char *kLanguageName = "LanguageFlag";
 AppSettings defaults()
 {
     constexpr int kLine = link::kFactoryLineSettingsIndex;
-    return AppSettings{0, std::string(link::kLineSettings[kLine].text), kLine, "English"};
+    return AppSettings{0, std::string(link::kLineSettings[kLine].text), kLine,
+                       std::string(text::languageName(text::Language::English))};
 }
 
 // Value names are case-insensitive, as in the registry.
@@ -81,7 +82,7 @@ LoadedSettings loadSettings(SettingsStore &store)
     }
 
     loaded.settings = s;
-    loaded.languageIndex = text::languageIndexOf(s.languageName);
+    loaded.language = text::languageOf(s.languageName);
     return loaded;
 }
 

@@ -44,7 +44,7 @@ public:
 
 // One run over fake ports, port 3 stored. Polls answer with `card`, or with no card.
 struct CliRig {
-    CliRig() { text::setLanguageIndex(text::English); }
+    CliRig() { text::setLanguage(text::Language::English); }
     ~CliRig()
     {
         EXPECT_EQ(bank.openPort(), 0) << "the port is closed at the end";

@@ -59,7 +59,7 @@ struct Machine {
     explicit Machine(std::vector<std::string> simArgs = {}, std::string_view key = kStoredKey)
         : sim(std::move(simArgs))
     {
-        kt::text::setLanguageIndex(kt::text::English);
+        kt::text::setLanguage(kt::text::Language::English);
         kt::test::writeFile(settingsPath, key);
         settings = kt::settings::loadSettings(store).settings;
     }

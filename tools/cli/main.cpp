@@ -105,7 +105,7 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
 {
     std::unique_ptr<kt::settings::SettingsStore> store = kt::settings::makeSystemStore();
     const kt::settings::LoadedSettings loaded = kt::settings::loadSettings(*store);
-    kt::text::setLanguageIndex(invocation.language.value_or(loaded.languageIndex));
+    kt::text::setLanguage(invocation.language.value_or(loaded.language));
 
     const kt::link::PosixSerialDevice::Folders folders = systemFolders();
     kt::link::PosixSerialDevice device(folders);

@@ -207,9 +207,10 @@ std::optional<std::string> applyOption(Invocation &inv, const GivenOption &given
     } else if (name == "--all-line-settings") {
         inv.allLineSettings = true;
     } else if (name == "--lang") {
-        inv.language = indexIn(kLanguageCodes, value);
-        if (!inv.language)
+        const std::optional<int> language = indexIn(kLanguageCodes, value);
+        if (!language)
             return bad(alternatives(kLanguageCodes));
+        inv.language = text::kLanguages[static_cast<std::size_t>(*language)];
     } else if (name == "--port") {
         inv.port = numberIn(value, 1, 9999);
         if (!inv.port)
