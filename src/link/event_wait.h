@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace kt::link
@@ -18,5 +19,9 @@ public:
     // clock and the port again. 0 ms: the events already pending are handled, then it returns.
     virtual void waitFor(std::uint32_t ms, std::optional<int> readable) = 0;
 };
+
+// The wait of a program with no event loop behind it, as the system provides it: asleep on
+// the port or on nothing, ended early by a signal where the system has them.
+std::unique_ptr<EventWait> makeSystemWait();
 
 } // namespace kt::link

@@ -1,7 +1,7 @@
 // kt4500ctl: the window's reader operations from the command line, for scripted set-up.
 
 #include "link/clock.h"
-#include "link/posix/poll_wait.h"
+#include "link/event_wait.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "link/standard_descriptors.h"
@@ -112,9 +112,10 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
     PortWatch watch(device);
     watch.setReadBack([&device] { return device.lineSettingsInForce(); });
     kt::link::ReaderLink link(watch, kt::link::systemClock());
-    // poll() ends early on the signals that are noted above, so an interrupt is seen at once.
-    kt::link::PollWait wait;
-    Runner::Io io{out, note, takeInterrupt, {}, &wait, {}};
+    // The system wait ends early on the signals that are noted above, so an interrupt is seen
+    // at once.
+    const std::unique_ptr<kt::link::EventWait> wait = kt::link::makeSystemWait();
+    Runner::Io io{out, note, takeInterrupt, {}, wait.get(), {}};
     if (invocation.bell)
         io.bell = [] { std::fputs("\a", stderr); };
     else if (invocation.command == Command::Provision)
