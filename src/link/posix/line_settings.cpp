@@ -1,7 +1,5 @@
 #include "line_settings.h"
 
-#include "termios_setup.h"
-
 #include <array>
 #include <utility>
 
@@ -53,8 +51,10 @@ std::optional<std::uint32_t> baudRate(std::string_view s)
     const auto value = smallNumber(s);
     if (!value)
         return std::nullopt;
-    if (termiosSpeed(*value) != B0)
-        return *value;
+    for (auto rate : kBaudRates) {
+        if (rate == *value)
+            return rate;
+    }
     for (auto [abbreviation, rate] : kShortBaudRates) {
         if (abbreviation == *value)
             return rate;

@@ -7,36 +7,29 @@ namespace kt::link
 
 namespace
 {
-struct TermiosSpeed {
-    std::uint32_t baudRate;
-    speed_t speed;
-};
-
-// The rates a port is set to by number.
-constexpr std::array<TermiosSpeed, 13> kTermiosSpeeds{{
-    {110, B110},
-    {150, B150},
-    {300, B300},
-    {600, B600},
-    {1200, B1200},
-    {2400, B2400},
-    {4800, B4800},
-    {9600, B9600},
-    {19200, B19200},
-    {38400, B38400},
-    {57600, B57600},
-    {115200, B115200},
-    {230400, B230400},
-}};
+// The termios speed of each of kBaudRates, in its order.
+constexpr std::array<speed_t, kBaudRates.size()> kSpeeds{
+    B110, B150, B300, B600, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200, B230400};
 
 constexpr speed_t speedOf(std::uint32_t baudRate)
 {
-    for (const TermiosSpeed &row : kTermiosSpeeds) {
-        if (row.baudRate == baudRate)
-            return row.speed;
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] == baudRate)
+            return kSpeeds[i];
     }
     return B0;
 }
+
+// Both lists ascend, so a rate and a speed out of step with each other show.
+constexpr bool listsAscend()
+{
+    for (std::size_t i = 1; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] <= kBaudRates[i - 1] || kSpeeds[i] <= kSpeeds[i - 1])
+            return false;
+    }
+    return true;
+}
+static_assert(listsAscend(), "the baud rates and their termios speeds are out of step");
 
 constexpr bool everyLineSettingHasASpeed()
 {
@@ -56,9 +49,9 @@ speed_t termiosSpeed(std::uint32_t baudRate)
 
 std::uint32_t baudRateOf(speed_t speed)
 {
-    for (const TermiosSpeed &row : kTermiosSpeeds) {
-        if (row.speed == speed)
-            return row.baudRate;
+    for (std::size_t i = 0; i < kSpeeds.size(); ++i) {
+        if (kSpeeds[i] == speed)
+            return kBaudRates[i];
     }
     return 0;
 }
