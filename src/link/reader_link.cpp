@@ -97,16 +97,18 @@ bool ReaderLink::transact(std::string_view command)
 bool ReaderLink::runTransaction(std::string_view command)
 {
     m_receiveBuffer.fill(0);
-    const auto sum = byteToHex(frameChecksum(command));
     // A reply that comes late to an earlier command, or bytes left from it, must not be taken
     // as this command's answer.
     m_device.discardInput();
-    writeByte(kTab);
-    writeBlock(bytesOf(command));
-    writeByte(static_cast<std::uint8_t>(sum[0]));
-    writeByte(static_cast<std::uint8_t>(sum[1]));
-    writeByte(kCr);
-    KT_DEBUG(lcLink, "%u tx %s", m_clock.nowMs(), hexDump(bytesOf(commandFrame(command))).c_str());
+    // The lead byte, the command as one block, then each checksum character and the CR: the
+    // reader takes the frame in these steps, each with its pause. The trace shows this buffer.
+    const std::string frame = commandFrame(command);
+    const std::span<const std::uint8_t> bytes = bytesOf(frame);
+    writeByte(bytes.front());
+    writeBlock(bytes.subspan(1, command.size()));
+    for (const std::uint8_t tail : bytes.last(3))
+        writeByte(tail);
+    KT_DEBUG(lcLink, "%u tx %s", m_clock.nowMs(), hexDump(bytes).c_str());
 
     m_replyLength = 0;
     const std::uint32_t start = m_clock.nowMs();
