@@ -1,7 +1,7 @@
 #include "serial_device_posix.h"
 
+#include "../line_settings.h"
 #include "../log.h"
-#include "line_settings.h"
 #include "port_holders.h"
 #include "termios_setup.h"
 
