@@ -519,9 +519,13 @@ TEST(LinkFaults, Kt4500ctlEndsOnASignalUnderAFloodAndReleasesThePort)
              ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_GT(flood.heard(), before) << "the program sent nothing on the port";
+        const std::size_t heardAtSignal = flood.heard();
         scan.signal(signal);
         // A hang guard, not a timing: the program ends within a few milliseconds.
         EXPECT_EQ(scan.wait(std::chrono::seconds(20)), 130) << scan.err();
+        // The exchange in progress stopped at the signal: its second try did not go out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(flood.heard(), heardAtSignal) << "a frame went out after the signal";
         EXPECT_NE(scan.err().find("interrupted"), std::string::npos) << scan.err();
         EXPECT_FALSE(std::filesystem::exists("/run/lock/" + kt::link::uucpLockName(device)));
 
