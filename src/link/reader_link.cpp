@@ -207,6 +207,7 @@ bool ReaderLink::runTransaction(std::string_view command)
             elapsed = m_clock.nowMs() - start;
             break;
         case ReadResult::Failed:
+        case ReadResult::HungUp:
             KT_WARNING(lcLink, "transact: the port failed while waiting for the reply");
             return false;
         }

@@ -95,6 +95,8 @@ private:
     int finish(Command command, const ops::Result &result);
     int failureStatus(const ops::Result &result, bool anyPortMatters);
     void printOutcome(Command command, const ops::Result &result);
+    // Says on standard error which ports hung up while held, beside the outcome.
+    void noteHangUps();
     std::vector<OpenFailure> portFailures(bool anyPortMatters) const;
     // The line settings of the run; with none stored and none given, those the port had.
     std::string lineSettingsInUse() const;
