@@ -111,6 +111,10 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
     kt::link::PosixSerialDevice device(folders);
     PortWatch watch(device);
     watch.setReadBack([&device] { return device.lineSettingsInForce(); });
+    // A line shared with a program that took no lock is a warning the user must see; with
+    // --verbose the link's own warning says it already.
+    if (!g_verbose)
+        watch.setWarn(note);
     kt::link::ReaderLink link(watch, kt::link::systemClock());
     // The system wait ends early on the signals that are noted above, so an interrupt is seen
     // at once.

@@ -155,6 +155,7 @@ int Runner::runWithReader()
     }
     if (!scan.ok()) {
         printOutcome(Command::Scan, scan);
+        noteHangUps();
         const int status = failureStatus(scan, false);
         if (m_settings.portNumber <= 0) {
             m_io.note("no reader port is stored yet: run 'kt4500ctl scan' first, or give --port N");
@@ -426,6 +427,7 @@ void Runner::cardShown(const ops::Card &card)
 int Runner::finish(Command command, const ops::Result &result)
 {
     printOutcome(command, result);
+    noteHangUps();
     if (result.ok())
         return kExitSuccess;
     if (m_aborted)
@@ -485,6 +487,12 @@ void Runner::printOutcome(Command command, const ops::Result &result)
     m_io.out.line(itemOf(text::kModeItems, reader->outputMode) + ", "
                   + itemOf(text::kWiegandItems, reader->wiegandFormat) + ", "
                   + itemOf(text::kRS485Items, reader->rs485Format));
+}
+
+void Runner::noteHangUps()
+{
+    for (const int port : m_watch.hangUps())
+        m_io.note("COM" + std::to_string(port) + ": the port hung up (converter unplugged?)");
 }
 
 std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
