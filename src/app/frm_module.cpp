@@ -573,6 +573,15 @@ void TfrmModule::btnExitClick()
         m_exitRequested = false;
 }
 
+void TfrmModule::endRequested()
+{
+    if (m_state.cardLoop == kt::ops::CardLoop::Running)
+        m_state.cardLoop = kt::ops::CardLoop::Stopping;
+    // Qt asks every window to close before it quits; this window refuses closes not asked for.
+    m_exitRequested = true;
+    QCoreApplication::quit();
+}
+
 void TfrmModule::sbIDChange()
 {
     char digits[16];
