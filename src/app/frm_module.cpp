@@ -156,7 +156,7 @@ QPushButton *makeButton(QWidget *parent, const char *name, QRect rect, const QSt
     button->setText(caption);
     if (!picture.isNull()) {
         button->setIcon(QIcon(picture));
-        button->setIconSize(picture.size());
+        button->setIconSize(picture.deviceIndependentSize().toSize());
     }
     // Enter on a focused button clicks that button, as it does on Windows; elsewhere Enter
     // reaches the window, which clicks btnScan.
