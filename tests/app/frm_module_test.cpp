@@ -290,7 +290,8 @@ TEST_P(FormShowTest, EveryCaptionFitsItsControl)
     EXPECT_TRUE(atStart.empty()) << testing::PrintToString(atStart);
 
     w.frm.setReadCardCaption(textOf(ids::kTextCancelReadCard, GetParam()));
-    // The messages the operations show, with the longest port a scan names.
+    // The messages the operations show: a scan's progress, then each outcome with the
+    // longest port a scan names.
     for (int k : {ids::kTextStartScanReader, ids::kTextScanReader}) {
         w.frm.setPanelText(Panel::Msg, textOf(k, GetParam()) + " ....");
         const std::vector<std::string> clipped = clippedCaptions(w.frm);
