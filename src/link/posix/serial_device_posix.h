@@ -45,7 +45,7 @@ private:
     void releaseLockFile();
     // Once per open each: a caller that keeps using a dead port must not flood the log.
     bool writeFailed(const std::string &why);
-    ReadResult readFailed(const std::string &why);
+    ReadResult readFailed(const std::string &why, ReadResult result = ReadResult::Failed);
 
     Folders m_folders;
     UniqueFd m_fd;
