@@ -3,7 +3,7 @@
 // out again, and the termios built from them is raw, without flow control, and carries them.
 
 #include "fuzz_support.h"
-#include "link/posix/line_settings.h"
+#include "link/line_settings.h"
 #include "link/posix/termios_setup.h"
 
 #include <algorithm>

@@ -12,11 +12,11 @@
 #include "fake_wait.h"
 #include "fuzz_support.h"
 #include "link/frame.h"
+#include "link/line_table.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
 #include "ops/reader_view.h"
 #include "settings/app_settings.h"
-#include "text/list_items.h"
 #include "text/text_table.h"
 
 #include <array>
@@ -128,7 +128,8 @@ void requireIdle(const FuzzView &view, const ReaderState &state, kt::link::Seria
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     kt::fuzz::silenceLog();
-    kt::text::setLanguageIndex(size > 0 ? data[0] % 3 : 0);
+    kt::text::setLanguage(
+        kt::text::kLanguages[size > 0 ? data[0] % kt::text::kLanguages.size() : 0]);
     std::string_view replies = kt::fuzz::textOf(data, size);
 
     kt::test::FakeClock clock(0xFFFFF000u);
@@ -173,9 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         applyPreset(ctx, preset);
         requireIdle(view, state, device);
     }
-    require(kt::text::isLineSettingsIndex(settings.lineSettingsIndex)
+    require(kt::link::isLineSettingsIndex(settings.lineSettingsIndex)
                 && settings.lineSettingsText
-                       == kt::text::kLineSettingsList[static_cast<std::size_t>(
+                       == kt::link::kLineSettingsTexts[static_cast<std::size_t>(
                            settings.lineSettingsIndex)],
             "the tool's own line settings stay an entry of the list");
     return 0;

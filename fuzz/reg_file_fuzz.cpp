@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     DocumentStore store(doc);
     const auto loaded = kt::settings::loadSettings(store);
-    require(loaded.languageIndex >= 0 && loaded.languageIndex <= 2, "a known language index");
+    require(!kt::text::languageName(loaded.language).empty(), "a known language");
 
     const bool hadKey = doc.hasKey(reg::kSettingsKey);
     const KeyValues before = doc.values(reg::kSettingsKey);

@@ -3,6 +3,7 @@
 #include "app/beeper.h"
 #include "app/system_menu.h"
 #include "lamp.h"
+#include "link/line_table.h"
 #include "link/reader_link.h"
 #include "picture_above_button.h"
 #include "pictures.h"
@@ -252,7 +253,7 @@ void TfrmModule::createControls()
     lblBaudRate->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     lblBaudRate->setFont(kt::app::uiFont(13, false));
     cmbBaudRate =
-        makeList(this, "cmbBaudRate", {168, 192, 161, 28}, text::kLineSettingsList, highlight);
+        makeList(this, "cmbBaudRate", {168, 192, 161, 28}, kt::link::kLineSettingsTexts, highlight);
     lblBaudRate->setBuddy(cmbBaudRate);
     chkLock = place(new QCheckBox(QStringLiteral("chkLock"), this), "chkLock", 336, 196, 17, 17);
     chkLock->setChecked(true);
@@ -380,11 +381,11 @@ void TfrmModule::FormCreate()
 {
     const kt::settings::LoadedSettings loaded = kt::settings::loadSettings(m_store);
     m_settings = loaded.settings;
-    text::setLanguageIndex(loaded.languageIndex);
+    text::setLanguage(loaded.language);
     kt::app::removeLastSystemMenuItem([this] { return static_cast<std::uintptr_t>(winId()); });
     m_state.cardLoop = kt::ops::CardLoop::Idle;
     m_state.readerFound = false;
-    cmbBaudRate->setCurrentIndex(text::kDefaultLineSettingsIndex);
+    cmbBaudRate->setCurrentIndex(kt::link::kFactoryLineSettingsIndex);
     cmbMode->setCurrentIndex(0);
     cmbWiegand->setCurrentIndex(0);
     cmbRS485->setCurrentIndex(1);
@@ -545,25 +546,25 @@ void TfrmModule::btnReadCardClick()
     kt::ops::readCardClick(ctx);
 }
 
-void TfrmModule::switchLanguage(int language)
+void TfrmModule::switchLanguage(text::Language language)
 {
-    text::setLanguageIndex(language);
-    m_settings.languageName = std::string(text::kLanguageNames[static_cast<std::size_t>(language)]);
+    text::setLanguage(language);
+    m_settings.languageName = std::string(text::languageName(language));
     SaveLanguage();
     FormShow();
 }
 
 void TfrmModule::btnEngClick()
 {
-    switchLanguage(text::English);
+    switchLanguage(text::Language::English);
 }
 void TfrmModule::btnGBClick()
 {
-    switchLanguage(text::ChineseGB);
+    switchLanguage(text::Language::ChineseGB);
 }
 void TfrmModule::btnBIG5Click()
 {
-    switchLanguage(text::ChineseBIG5);
+    switchLanguage(text::Language::ChineseBIG5);
 }
 
 void TfrmModule::btnExitClick()

@@ -109,7 +109,7 @@ private:
     void connectHandlers();
     void setKeyboardOrder();
     kt::ops::Context context();
-    void switchLanguage(int language);
+    void switchLanguage(kt::text::Language language);
     void applyPreset(kt::ops::Preset preset);
     QLabel *panel(kt::ops::Panel which) const;
     QComboBox *list(kt::ops::List which) const;

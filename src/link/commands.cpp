@@ -1,5 +1,7 @@
 #include "commands.h"
 
+#include "line_table.h"
+
 namespace kt::link
 {
 
@@ -30,11 +32,10 @@ std::string setIdCommand(std::string_view serialNumber, std::string_view readerI
 
 std::string setLineSettingsCommand(int lineSettingsIndex)
 {
-    if (lineSettingsIndex < 0 || lineSettingsIndex > 11)
+    if (!isLineSettingsIndex(lineSettingsIndex))
         return {};
-    constexpr char kIndexChars[] = "0123456789AB";
     std::string command = "A00E";
-    command += kIndexChars[lineSettingsIndex];
+    command += kLineSettings[static_cast<std::size_t>(lineSettingsIndex)].commandChar;
     return command;
 }
 

@@ -21,7 +21,8 @@ constexpr int kCardReplyLength = 17;
 std::string setModeCommand(int outputMode, int wiegandFormat, int rs485Format);
 // "A00C" + the 8-character serial number as received + the 2-character reader ID.
 std::string setIdCommand(std::string_view serialNumber, std::string_view readerId);
-// "A00E" + "0".."9", "A" (10), "B" (11). Empty for an index outside 0..11.
+// "A00E" + the command character of the line setting at that index. Empty for an index
+// outside the table.
 std::string setLineSettingsCommand(int lineSettingsIndex);
 
 // A piece of a reply: 1-based position (1 is the LF), cut short at the reply's end; empty

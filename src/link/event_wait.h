@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace kt::link
@@ -17,6 +18,14 @@ public:
     // or has hung up, whichever comes first; it may return earlier, so a caller looks at the
     // clock and the port again. 0 ms: the events already pending are handled, then it returns.
     virtual void waitFor(std::uint32_t ms, std::optional<int> readable) = 0;
+    // true once the front end wants the operation in progress to end (kt4500ctl after a
+    // signal): from then on the link sends nothing, and its waits and transactions return at
+    // once as failed. Asked after every wait.
+    virtual bool stopRequested() const { return false; }
 };
+
+// The wait of a program with no event loop behind it, as the system provides it: asleep on
+// the port or on nothing, ended early by a signal where the system has them.
+std::unique_ptr<EventWait> makeSystemWait();
 
 } // namespace kt::link

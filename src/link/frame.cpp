@@ -30,11 +30,6 @@ std::string framed(char first, std::string_view body)
 }
 } // namespace
 
-std::uint8_t frameChecksum(std::string_view command)
-{
-    return xorOf(kTab, command);
-}
-
 std::string commandFrame(std::string_view command)
 {
     return framed(static_cast<char>(kTab), command);

@@ -12,9 +12,6 @@ constexpr std::uint8_t kLf = 0x0A;
 constexpr std::uint8_t kCr = 0x0D;
 constexpr std::size_t kMaxCommandLength = 255;
 
-// 0x09 XORed with each byte of the command text.
-std::uint8_t frameChecksum(std::string_view command);
-
 // TAB, the command, its two checksum characters, CR.
 std::string commandFrame(std::string_view command);
 

@@ -2,6 +2,7 @@
 
 #include "frame.h"
 #include "hex.h"
+#include "line_settings.h"
 #include "log.h"
 
 #include <algorithm>
@@ -11,10 +12,55 @@ namespace kt::link
 
 namespace
 {
-// A byte stream that never forms a frame and never pauses (a babbling device, line noise)
-// would keep the read loop going for ever, with no events handled. It is cut off this long
-// after the start, which still leaves room for a full buffer's wrap at 4800 baud.
-constexpr std::uint32_t kStreamLimitMs = 3000;
+// While bytes keep arriving the read loop finds no time to wait, so it hands over to the
+// window's events itself at least this often.
+constexpr std::uint32_t kEventIntervalMs = 10;
+
+// A text that cannot be read leaves the line's speed unknown: it is taken as the slowest of
+// the twelve line settings with the longest character (start, 8 data, parity, 2 stop bits).
+constexpr std::uint32_t kUnknownBaudRate = 4800;
+constexpr std::uint32_t kLongestCharacterBits = 12;
+
+// Start bit, data bits, parity bit, stop bits; a field the text leaves out counts at its
+// longest, as the port may have it so.
+std::uint32_t characterBits(const LineSettings &line)
+{
+    const bool parityBit = !line.parity || *line.parity != Parity::None;
+    return 1 + static_cast<std::uint32_t>(line.dataBits.value_or(8)) + (parityBit ? 1 : 0)
+           + static_cast<std::uint32_t>(line.stopBits.value_or(2));
+}
+
+// A byte stream that never forms a frame (a babbling device, line noise) is cut off once a
+// full receive buffer could have come at the line's speed and the reply window is over: no
+// reply that fits the buffer is still on its way then.
+constexpr std::uint32_t streamLimitMs(std::uint32_t baudRate, std::uint32_t characterBits)
+{
+    const std::uint64_t bufferBits = std::uint64_t{kReceiveBufferSize} * characterBits * 1000;
+    return static_cast<std::uint32_t>((bufferBits + baudRate - 1) / baudRate) + kReplyWindowMs;
+}
+
+constexpr std::uint32_t kUnknownStreamLimitMs =
+    streamLimitMs(kUnknownBaudRate, kLongestCharacterBits);
+
+std::uint32_t streamLimitMs(std::string_view lineSettings)
+{
+    if (const std::optional<LineSettings> line = parseLineSettings(lineSettings))
+        return streamLimitMs(line->baudRate, characterBits(*line));
+    const std::uint32_t limit = kUnknownStreamLimitMs;
+    if (lineSettings.empty()) {
+        KT_DEBUG(lcLink,
+                 "no line settings given: a stream without a frame is cut off after "
+                 "%u ms, as at %u baud",
+                 limit, kUnknownBaudRate);
+    } else {
+        KT_INFO(lcLink,
+                "line settings \"%.*s\" name no known speed: a stream without a frame is cut "
+                "off after %u ms, as at %u baud",
+                static_cast<int>(lineSettings.size()), lineSettings.data(), limit,
+                kUnknownBaudRate);
+    }
+    return limit;
+}
 
 std::span<const std::uint8_t> bytesOf(std::string_view text)
 {
@@ -26,12 +72,16 @@ ReaderLink::ReaderLink(SerialDevice &device, Clock &clock, EventWait *wait)
     : m_device(device)
     , m_clock(clock)
     , m_wait(wait)
+    , m_streamLimitMs(kUnknownStreamLimitMs)
 {
 }
 
 bool ReaderLink::openPort(int portNumber, std::string_view lineSettings)
 {
-    return m_device.open(portNumber, lineSettings);
+    if (!m_device.open(portNumber, lineSettings))
+        return false;
+    m_streamLimitMs = streamLimitMs(lineSettings);
+    return true;
 }
 
 void ReaderLink::closePort()
@@ -67,8 +117,16 @@ void ReaderLink::pause(std::uint32_t ms)
     const std::uint32_t start = m_clock.nowMs();
     // The wait may end early (a signal); unsigned subtraction keeps the rest right across the
     // clock's wrap.
-    for (std::uint32_t passed = 0; passed < ms; passed = m_clock.nowMs() - start)
-        m_wait->waitFor(ms - passed, std::nullopt);
+    for (std::uint32_t passed = 0; passed < ms && !m_wait->stopRequested();
+         passed = m_clock.nowMs() - start)
+        waitFor(ms - passed, std::nullopt);
+}
+
+bool ReaderLink::waitFor(std::uint32_t ms, std::optional<int> readable)
+{
+    m_wait->waitFor(ms, readable);
+    m_lastWaitMs = m_clock.nowMs();
+    return !m_wait->stopRequested();
 }
 
 bool ReaderLink::transact(std::string_view command)
@@ -88,6 +146,11 @@ bool ReaderLink::transact(std::string_view command)
                    static_cast<int>(command.size()), command.data());
         return false;
     }
+    if (m_wait != nullptr && m_wait->stopRequested()) {
+        KT_INFO(lcLink, "transact: \"%.*s\" not sent, the run is ending",
+                static_cast<int>(command.size()), command.data());
+        return false;
+    }
     m_transacting = true;
     const bool result = runTransaction(command);
     m_transacting = false;
@@ -97,16 +160,20 @@ bool ReaderLink::transact(std::string_view command)
 bool ReaderLink::runTransaction(std::string_view command)
 {
     m_receiveBuffer.fill(0);
-    const auto sum = byteToHex(frameChecksum(command));
+    // The frame's pacing is short enough to leave the events alone; the reply's wait is not.
+    m_lastWaitMs = m_clock.nowMs();
     // A reply that comes late to an earlier command, or bytes left from it, must not be taken
     // as this command's answer.
     m_device.discardInput();
-    writeByte(kTab);
-    writeBlock(bytesOf(command));
-    writeByte(static_cast<std::uint8_t>(sum[0]));
-    writeByte(static_cast<std::uint8_t>(sum[1]));
-    writeByte(kCr);
-    KT_DEBUG(lcLink, "%u tx %s", m_clock.nowMs(), hexDump(bytesOf(commandFrame(command))).c_str());
+    // The lead byte, the command as one block, then each checksum character and the CR: the
+    // reader takes the frame in these steps, each with its pause. The trace shows this buffer.
+    const std::string frame = commandFrame(command);
+    const std::span<const std::uint8_t> bytes = bytesOf(frame);
+    writeByte(bytes.front());
+    writeBlock(bytes.subspan(1, command.size()));
+    for (const std::uint8_t tail : bytes.last(3))
+        writeByte(tail);
+    KT_DEBUG(lcLink, "%u tx %s", m_clock.nowMs(), hexDump(bytes).c_str());
 
     m_replyLength = 0;
     const std::uint32_t start = m_clock.nowMs();
@@ -125,18 +192,24 @@ bool ReaderLink::runTransaction(std::string_view command)
             if (byte == kCr && m_receiveBuffer[0] == kLf)
                 return completeFrame();
             // Unsigned subtraction keeps both limits right across the clock's wrap.
-            if (m_clock.nowMs() - start > kStreamLimitMs) {
-                KT_WARNING(lcLink, "%u rx: %zu bytes without a frame, the line is cut off",
-                           m_clock.nowMs(), received);
+            const std::uint32_t now = m_clock.nowMs();
+            if (now - start >= m_streamLimitMs) {
+                KT_WARNING(lcLink, "%u rx: %zu bytes without a frame, the line is cut off", now,
+                           received);
                 return false;
             }
+            if (m_wait != nullptr && now - m_lastWaitMs >= kEventIntervalMs
+                && !waitFor(0, std::nullopt))
+                return stopped(received);
             break;
         }
         case ReadResult::Empty:
-            waitForInput(start);
+            if (!waitForInput(start))
+                return stopped(received);
             elapsed = m_clock.nowMs() - start;
             break;
         case ReadResult::Failed:
+        case ReadResult::HungUp:
             KT_WARNING(lcLink, "transact: the port failed while waiting for the reply");
             return false;
         }
@@ -148,20 +221,24 @@ bool ReaderLink::runTransaction(std::string_view command)
     return false;
 }
 
+bool ReaderLink::stopped(std::size_t received)
+{
+    KT_INFO(lcLink, "%u rx: stopped after %zu bytes, the run is ending", m_clock.nowMs(), received);
+    return false;
+}
+
 // After an empty read: asleep until a byte or a hang-up, or until the reply window has closed,
 // which ends the wait with no read after it. A port without a descriptor has waited 1 ms in
-// its read already; the events that came meanwhile are handled.
-void ReaderLink::waitForInput(std::uint32_t start)
+// its read already; the events that came meanwhile are handled. false: the run is ending.
+bool ReaderLink::waitForInput(std::uint32_t start)
 {
     if (m_wait == nullptr)
-        return;
+        return true;
     const std::optional<int> readable = m_device.readableDescriptor();
     const std::uint32_t elapsed = m_clock.nowMs() - start;
-    if (!readable || elapsed > kReplyWindowMs) {
-        m_wait->waitFor(0, std::nullopt);
-        return;
-    }
-    m_wait->waitFor(kReplyWindowMs + 1 - elapsed, readable);
+    if (!readable || elapsed > kReplyWindowMs)
+        return waitFor(0, std::nullopt);
+    return waitFor(kReplyWindowMs + 1 - elapsed, readable);
 }
 
 bool ReaderLink::completeFrame()

@@ -41,12 +41,16 @@ public:
 
     // Sends the framed command and waits up to about 120 ms for a reply frame, asleep until a
     // byte comes, the port hangs up or the window has closed, with the window's events handled
-    // as they arrive. true: a complete frame with a right checksum arrived; lastReply() and
-    // replyLength() describe it. false: time-out (lastReply() kept), a wrong checksum
-    // (lastReply() holds the rejected frame), or a hung-up port.
+    // as they arrive, and at least every 10 ms while bytes keep coming. Bytes that never form
+    // a frame are cut off once the receive buffer could have filled at the line's speed and
+    // the window is over. true: a complete frame with a right checksum arrived; lastReply()
+    // and replyLength() describe it. false: time-out (lastReply() kept), a wrong checksum
+    // (lastReply() holds the rejected frame), a hung-up port, a stream cut off, or a stop the
+    // wait asked for (nothing is sent once it has).
     [[nodiscard]] bool transact(std::string_view command);
 
-    // At least ms milliseconds, with the window's events handled as they arrive.
+    // At least ms milliseconds, with the window's events handled as they arrive; ends at once
+    // when the wait asks for a stop.
     void pause(std::uint32_t ms);
 
     const std::string &lastReply() const { return m_lastReply; }
@@ -57,7 +61,10 @@ public:
 
 private:
     bool runTransaction(std::string_view command);
-    void waitForInput(std::uint32_t start);
+    // Waits and remembers when; false when the wait asks for a stop.
+    bool waitFor(std::uint32_t ms, std::optional<int> readable);
+    bool waitForInput(std::uint32_t start);
+    bool stopped(std::size_t received);
     bool completeFrame();
     bool checkReply() const;
 
@@ -68,6 +75,8 @@ private:
     int m_replyLength = 0;
     std::string m_lastReply;
     bool m_transacting = false;
+    std::uint32_t m_streamLimitMs;  // set by each open from its line settings
+    std::uint32_t m_lastWaitMs = 0; // when the events were last handled
 };
 
 } // namespace kt::link

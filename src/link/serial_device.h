@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kt::link
 {
@@ -13,7 +14,8 @@ namespace kt::link
 enum class ReadResult {
     Byte,   // one byte was read
     Empty,  // nothing arrived within about 1 ms
-    Failed, // hang-up or I/O error: the port is unusable until it is closed
+    Failed, // an I/O error: the port is unusable until it is closed
+    HungUp, // the line hung up (a converter unplugged, a bridge gone): unusable until closed
 };
 
 // Why the last open() failed.
@@ -40,6 +42,16 @@ struct OpenError {
 
     // The log line: "COM3 (/dev/ttyUSB0): " or "COM3: " and the reason.
     std::string text() const;
+};
+
+// Another process that had the port open when open() succeeded: one that opened it without
+// any lock, which the replies may reach instead of us.
+struct OtherOpener {
+    int pid = 0;
+    std::string name; // its program name; empty when not known
+
+    // "COM3 is also open in socat (process 4711); its replies may go there"
+    std::string text(int port) const;
 };
 
 // One serial port at a time, opened by its number ("COM" + number). One body per OS.
@@ -72,15 +84,20 @@ public:
 
     // Why the last open() failed; kind None after one that succeeded.
     virtual const OpenError &openError() const { return m_openError; }
+    // The other processes found with the port open at the last successful open().
+    virtual const std::vector<OtherOpener> &alsoOpenIn() const { return m_alsoOpenIn; }
 
 protected:
     // Keeps the reason, logs its text as a warning and returns false, for open() to return.
     bool failOpen(OpenError error);
     void setOpenError(OpenError error) { m_openError = std::move(error); }
     void clearOpenError() { m_openError = {}; }
+    // Keeps the other openers and logs each one's text as a warning.
+    void setAlsoOpenIn(int port, std::vector<OtherOpener> others);
 
 private:
     OpenError m_openError;
+    std::vector<OtherOpener> m_alsoOpenIn;
 };
 
 // The serial ports of this OS (termios on POSIX, the Win32 comm API on Windows).

@@ -1,10 +1,10 @@
 #include "link/commands.h"
 #include "link/hex.h"
+#include "link/line_table.h"
 #include "link/reader_link.h"
 #include "operations.h"
 #include "ops_common.h"
 #include "settings/app_settings.h"
-#include "text/list_items.h"
 #include "text/text_table.h"
 
 #include <optional>
@@ -76,12 +76,12 @@ Search findOnStoredPort(Context &ctx)
 bool sweep(Context &ctx, Result &result)
 {
     for (int port = kFirstSweepPort; port <= kLastSweepPort; ++port) {
-        for (int index = 0; index < static_cast<int>(text::kLineSettingsList.size()); ++index) {
+        for (int index = 0; index < static_cast<int>(link::kLineSettingsTexts.size()); ++index) {
             const bool locked = ctx.view.isLockChecked();
             const int candidate =
                 locked ? usableLineSettingsIndex(ctx.settings.lineSettingsIndex) : index;
             ctx.view.selectItem(List::BaudRate, candidate);
-            const std::string_view lineSettings = text::kLineSettingsList[candidate];
+            const std::string_view lineSettings = link::kLineSettingsTexts[candidate];
             // A port that does not open has nothing behind it worth another line setting.
             if (!ctx.link.openPort(port, lineSettings))
                 break;
@@ -189,9 +189,9 @@ Result scanReader(Context &ctx)
     showStartOfScan(view);
     view.pumpEvents();
     ctx.state.readerFound = false;
-    if (!text::isLineSettingsIndex(ctx.settings.lineSettingsIndex))
+    if (!link::isLineSettingsIndex(ctx.settings.lineSettingsIndex))
         KT_WARNING(lcOps, "stored line-settings index %d is outside the list; index %d stands in",
-                   ctx.settings.lineSettingsIndex, text::kDefaultLineSettingsIndex);
+                   ctx.settings.lineSettingsIndex, link::kFactoryLineSettingsIndex);
 
     const Search stored = findOnStoredPort(ctx);
     const bool found = stored == Search::Found || sweep(ctx, result);
@@ -199,7 +199,7 @@ Result scanReader(Context &ctx)
     if (!found) {
         view.busyMode(false);
         view.setLamp(Lamp::Comm, Colour::Red);
-        view.selectItem(List::BaudRate, text::kDefaultLineSettingsIndex);
+        view.selectItem(List::BaudRate, link::kFactoryLineSettingsIndex);
         result.outcome =
             stored == Search::NotOpened ? Outcome::PortNotOpened : Outcome::ReaderNotFound;
         result.textId = kTextReaderNotFind;

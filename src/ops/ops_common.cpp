@@ -1,7 +1,7 @@
 #include "ops_common.h"
 
+#include "link/line_table.h"
 #include "operations.h"
-#include "text/list_items.h"
 
 namespace kt::ops
 {
@@ -36,7 +36,7 @@ void showOutcome(ReaderView &view, Result &result, Outcome outcome, int textId,
 
 int usableLineSettingsIndex(int storedIndex)
 {
-    return text::isLineSettingsIndex(storedIndex) ? storedIndex : text::kDefaultLineSettingsIndex;
+    return link::isLineSettingsIndex(storedIndex) ? storedIndex : link::kFactoryLineSettingsIndex;
 }
 
 } // namespace kt::ops

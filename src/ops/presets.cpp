@@ -1,3 +1,4 @@
+#include "link/line_table.h"
 #include "ops_common.h"
 #include "set_exchange.h"
 #include "text/text_table.h"
@@ -9,6 +10,10 @@ namespace kt::ops
 
 namespace
 {
+
+constexpr int kFactoryLine = link::kFactoryLineSettingsIndex;
+constexpr int kFastLine = link::lineSettingsIndexOf("115200,e,8,1");
+static_assert(link::isLineSettingsIndex(kFastLine));
 
 struct PresetValues {
     int baudRate; // cmbBaudRate
@@ -23,11 +28,15 @@ struct PresetValues {
 
 // In the order of Preset. The reader ID is always "01".
 constexpr std::array<PresetValues, 5> kPresets = {{
-    {5, 0, 0, 1, kTextDefaultWiegand, " 26", kTextDefaultWiegand26Ok, kTextDefaultWiegand26Error},
-    {5, 0, 1, 1, kTextDefaultWiegand, " 34", kTextDefaultWiegand34Ok, kTextDefaultWiegand34Error},
-    {5, 0, 2, 1, kTextDefaultWiegand, " 42", kTextDefaultWiegand42Ok, kTextDefaultWiegand42Error},
-    {5, 1, 0, 0, kTextDefaultRS485, " 24", kTextDefaultRS485_24Ok, kTextDefaultRS485_24Error},
-    {11, 1, 0, 1, kTextDefaultRS485, " 115200", kTextDefaultRS485_115200Ok,
+    {kFactoryLine, 0, 0, 1, kTextDefaultWiegand, " 26", kTextDefaultWiegand26Ok,
+     kTextDefaultWiegand26Error},
+    {kFactoryLine, 0, 1, 1, kTextDefaultWiegand, " 34", kTextDefaultWiegand34Ok,
+     kTextDefaultWiegand34Error},
+    {kFactoryLine, 0, 2, 1, kTextDefaultWiegand, " 42", kTextDefaultWiegand42Ok,
+     kTextDefaultWiegand42Error},
+    {kFactoryLine, 1, 0, 0, kTextDefaultRS485, " 24", kTextDefaultRS485_24Ok,
+     kTextDefaultRS485_24Error},
+    {kFastLine, 1, 0, 1, kTextDefaultRS485, " 115200", kTextDefaultRS485_115200Ok,
      kTextDefaultRS485_115200Error},
 }};
 

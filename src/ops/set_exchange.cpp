@@ -1,6 +1,7 @@
 #include "set_exchange.h"
 
 #include "link/commands.h"
+#include "link/line_table.h"
 #include "link/reader_link.h"
 #include "ops_common.h"
 #include "settings/app_settings.h"
@@ -183,16 +184,16 @@ Result setLineSettings(Context &ctx)
     SetExchange exchange;
     exchange.openingMessage = [&view] {
         return localText(kTextSetBaudRate) + " = "
-               + itemText(text::kLineSettingsList, view.selectedIndex(List::BaudRate));
+               + itemText(link::kLineSettingsTexts, view.selectedIndex(List::BaudRate));
     };
     exchange.setCommands = {setLineSettingsFromList(view)};
     // In memory only: the settings file keeps what the last scan saved.
     exchange.successAction = [&ctx] {
         const int index = ctx.view.selectedIndex(List::BaudRate);
-        if (!text::isLineSettingsIndex(index))
+        if (!link::isLineSettingsIndex(index))
             return;
         ctx.settings.lineSettingsIndex = index;
-        ctx.settings.lineSettingsText = itemText(text::kLineSettingsList, index);
+        ctx.settings.lineSettingsText = itemText(link::kLineSettingsTexts, index);
     };
     exchange.okText = kTextSetBaudRateOk;
     exchange.errorText = kTextSetBaudRateError;

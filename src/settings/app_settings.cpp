@@ -1,5 +1,6 @@
 #include "settings/app_settings.h"
 
+#include "link/line_table.h"
 #include "settings/reg_format.h"
 #include "settings/settings_log.h"
 #include "text/text_table.h"
@@ -19,7 +20,9 @@ constexpr const char *kLanguageName = "LanguageFlag";
 // What a key that exists but lacks a value gives, and what a damaged key gives for all four.
 AppSettings defaults()
 {
-    return AppSettings{0, "19200,e,8,1", 5, "English"};
+    constexpr int kLine = link::kFactoryLineSettingsIndex;
+    return AppSettings{0, std::string(link::kLineSettings[kLine].text), kLine,
+                       std::string(text::languageName(text::Language::English))};
 }
 
 // Value names are case-insensitive, as in the registry.
@@ -79,7 +82,7 @@ LoadedSettings loadSettings(SettingsStore &store)
     }
 
     loaded.settings = s;
-    loaded.languageIndex = text::languageIndexOf(s.languageName);
+    loaded.language = text::languageOf(s.languageName);
     return loaded;
 }
 

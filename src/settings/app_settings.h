@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings_store.h"
+#include "text/text_table.h"
 
 #include <cstdint>
 #include <string>
@@ -19,7 +20,7 @@ struct AppSettings {
 
 struct LoadedSettings {
     AppSettings settings;
-    int languageIndex = 0; // 0 English, 1 "ChineseGB", 2 "ChineseBIG5" (exact match only)
+    text::Language language = text::Language::English; // of the name, matched exactly
 };
 
 // Reads the key without creating it. No key: start-up values. A missing value: its default.

@@ -106,41 +106,47 @@ constexpr std::array<std::array<std::string_view, kLanguageCount>, kTextCount> k
      "設定預設RS485 115200 模式錯誤"},
 }};
 
-int g_languageIndex = English;
+Language g_language = Language::English;
+
+bool isLanguage(Language language)
+{
+    const auto at = static_cast<std::size_t>(language);
+    return at < kLanguages.size();
+}
 
 } // namespace
 
-std::string_view textIn(int k, int language)
+std::string_view textIn(int k, Language language)
 {
-    if (k < 0 || k >= kTextCount || language < 0 || language >= kLanguageCount) {
+    if (k < 0 || k >= kTextCount || !isLanguage(language)) {
         return {};
     }
     return kTextTable[static_cast<std::size_t>(k)][static_cast<std::size_t>(language)];
 }
 
-int languageIndex()
+Language currentLanguage()
 {
-    return g_languageIndex;
+    return g_language;
 }
 
-void setLanguageIndex(int language)
+void setLanguage(Language language)
 {
-    g_languageIndex = (language >= 0 && language < kLanguageCount) ? language : English;
+    g_language = isLanguage(language) ? language : Language::English;
 }
 
 std::string localText(int k)
 {
-    return std::string(textIn(k, g_languageIndex));
+    return std::string(textIn(k, g_language));
 }
 
-int languageIndexOf(std::string_view languageName)
+Language languageOf(std::string_view name)
 {
-    for (int language = 0; language < kLanguageCount; ++language) {
-        if (languageName == kLanguageNames[static_cast<std::size_t>(language)]) {
+    for (Language language : kLanguages) {
+        if (name == languageName(language)) {
             return language;
         }
     }
-    return English;
+    return Language::English;
 }
 
 } // namespace kt::text

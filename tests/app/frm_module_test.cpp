@@ -41,7 +41,7 @@ std::string str(const QString &s)
     return s.toStdString();
 }
 
-std::string textOf(int k, int language)
+std::string textOf(int k, text::Language language)
 {
     return std::string(text::textIn(k, language));
 }
@@ -95,7 +95,7 @@ TEST(WindowFonts, HoldEveryCharacterOfEveryText)
 
     QString everything = QStringLiteral("\u2122\u7C21\u4F53\u7E41\u9AD4");
     for (int k = 0; k < text::kTextCount; ++k)
-        for (int language = 0; language < text::kLanguageCount; ++language)
+        for (text::Language language : text::kLanguages)
             everything += QString::fromStdString(textOf(k, language));
     const QList<uint> characters = everything.toUcs4();
 
@@ -108,18 +108,18 @@ TEST(WindowFonts, HoldEveryCharacterOfEveryText)
     }
 }
 
-class FormShowTest : public testing::TestWithParam<int>
+class FormShowTest : public testing::TestWithParam<text::Language>
 {
 };
 
 TEST_P(FormShowTest, PutsTheStoredLanguageOnTheControlsBeforeTheFirstPaint)
 {
-    const int language = GetParam();
+    const text::Language language = GetParam();
     // Spelt out to catch an encoding slip in the table.
     const char *const titles[] = {"TALVO KT4500 Reader Config V3.20-01",
                                   "TALVO KT4500 读卡机设定程式 V3.20-01",
                                   "TALVO KT4500 讀卡機設定程式 V3.20-01"};
-    KeyValues key = languageKey(text::kLanguageNames[static_cast<std::size_t>(language)]);
+    KeyValues key = languageKey(text::languageName(language));
     key["ScanBaudRateNo"] = Value::ofDword(11); // not applied to cmbBaudRate at start-up
     Window w(key);
 
@@ -144,7 +144,7 @@ TEST_P(FormShowTest, PutsTheStoredLanguageOnTheControlsBeforeTheFirstPaint)
     w.frm.show();
     w.frm.grab();
     EXPECT_EQ(firstPaint.msg, textOf(2, language));
-    EXPECT_EQ(firstPaint.title, titles[language]);
+    EXPECT_EQ(firstPaint.title, titles[static_cast<std::size_t>(language)]);
 
     const auto t = [language](int k) { return textOf(k, language); };
     const std::pair<const char *, std::string> captions[] = {
@@ -178,21 +178,21 @@ TEST_P(FormShowTest, PutsTheStoredLanguageOnTheControlsBeforeTheFirstPaint)
         EXPECT_EQ(w.frm.selectedIndex(list), index);
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, FormShowTest,
-                         testing::Values(text::English, text::ChineseGB, text::ChineseBIG5),
-                         [](const testing::TestParamInfo<int> &row) {
-                             return std::string(
-                                 text::kLanguageNames[static_cast<std::size_t>(row.param)]);
+INSTANTIATE_TEST_SUITE_P(Languages, FormShowTest, testing::ValuesIn(text::kLanguages),
+                         [](const testing::TestParamInfo<text::Language> &row) {
+                             return std::string(text::languageName(row.param));
                          });
 
 TEST(LanguageButtons, SaveTheChoiceAndClearOnlyTheMessageAndPlaceholders)
 {
-    const std::pair<const char *, int> buttons[] = {
-        {"btnGB", text::ChineseGB}, {"btnBIG5", text::ChineseBIG5}, {"btnEng", text::English}};
+    const std::pair<const char *, text::Language> buttons[] = {
+        {"btnGB", text::Language::ChineseGB},
+        {"btnBIG5", text::Language::ChineseBIG5},
+        {"btnEng", text::Language::English}};
     for (const auto &[button, language] : buttons) {
         SCOPED_TRACE(button);
-        const std::string flag(text::kLanguageNames[static_cast<std::size_t>(language)]);
-        Window w(languageKey(language == text::English ? "ChineseGB" : "English"));
+        const std::string flag(text::languageName(language));
+        Window w(languageKey(language == text::Language::English ? "ChineseGB" : "English"));
         w.frm.show();
         // A reader found and shown, as a scan leaves the window.
         w.frm.readerState().readerFound = true;
@@ -211,7 +211,7 @@ TEST(LanguageButtons, SaveTheChoiceAndClearOnlyTheMessageAndPlaceholders)
         }
         EXPECT_EQ(w.store.key->size(), 1u) << "only the language is written";
         EXPECT_EQ(w.frm.appSettings().languageName, flag);
-        EXPECT_EQ(text::languageIndex(), language);
+        EXPECT_EQ(text::currentLanguage(), language);
         EXPECT_EQ(str(w.frm.windowTitle()), textOf(1, language));
         EXPECT_EQ(w.frm.panelText(Panel::Msg), textOf(2, language));
         EXPECT_EQ(w.frm.panelText(Panel::Serial), textOf(18, language) + " : ________");

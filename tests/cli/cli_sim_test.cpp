@@ -9,8 +9,10 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -298,6 +300,26 @@ TEST_F(CtlSim, ReadCardsEndsByItselfWhenTimeIsUpOrTheReaderGoes)
     ASSERT_EQ(sim.command("hangup"), "ok hangup");
     EXPECT_EQ(reading.wait(), 1) << reading.err();
     EXPECT_EQ(reading.outLines().back(), "Reader Not Find");
+    EXPECT_NE(reading.err().find("kt4500ctl: COM3: the port hung up (converter unplugged?)\n"),
+              std::string::npos)
+        << reading.err();
+}
+
+TEST_F(CtlSim, AProgramThatSharesThePortWithoutALockIsNamedWithoutVerbose)
+{
+    // As socat or picocom --nolock would: the port open, no lock taken.
+    const int other = ::open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0) << std::strerror(errno);
+    std::string name;
+    std::getline(std::ifstream("/proc/self/comm"), name);
+    const std::string warning = "kt4500ctl: COM3 is also open in " + name + " (process "
+                                + std::to_string(::getpid()) + "); its replies may go there\n";
+    // The scan opens the port twice; the warning comes once.
+    const CtlRun scan = ctl({"scan"});
+    ::close(other);
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(occurrences(scan.err, warning), 1) << scan.err;
+    EXPECT_EQ(ctl({"scan"}).err, "") << "nobody else has the port open";
 }
 
 std::vector<std::vector<std::string>> reportRows(const std::string &path)

@@ -75,7 +75,7 @@ TEST(ParseArguments, ReadsEveryCommandWithItsArguments)
          [](I i) {
              EXPECT_TRUE(i.json);
              EXPECT_EQ(i.port, 12);
-             EXPECT_EQ(i.language, 2);
+             EXPECT_EQ(i.language, kt::text::Language::ChineseBIG5);
              EXPECT_EQ(i.lineSettingsIndex, 11);
          }},
         {{"set-id", "5", "--bell", "-v", "--port=3"},

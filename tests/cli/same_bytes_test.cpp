@@ -69,7 +69,7 @@ protected:
 TEST_P(SameBytes, AsTheWindow)
 {
     const Case &c = GetParam();
-    kt::text::setLanguageIndex(kt::text::English);
+    kt::text::setLanguage(kt::text::Language::English);
 
     std::vector<std::string> windowFrames;
     {

@@ -4,8 +4,12 @@
 // ReaderLink carry the bytes and the real settings file is beside them; each fault must end
 // in the operation's own failure outcome, with the port closed and the file as it was.
 
+#include "ctl_process.h"
 #include "fault_rig.h"
+#include "link/commands.h"
+#include "link/frame.h"
 #include "link/posix/poll_wait.h"
+#include "link/posix/port_names.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "ops/operations.h"
@@ -16,7 +20,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -25,6 +33,7 @@
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -59,7 +68,7 @@ struct Machine {
     explicit Machine(std::vector<std::string> simArgs = {}, std::string_view key = kStoredKey)
         : sim(std::move(simArgs))
     {
-        kt::text::setLanguageIndex(kt::text::English);
+        kt::text::setLanguage(kt::text::Language::English);
         kt::test::writeFile(settingsPath, key);
         settings = kt::settings::loadSettings(store).settings;
     }
@@ -401,6 +410,11 @@ public:
         if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
             return;
         ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+        // No echo: what comes back from the port is what the program on it wrote.
+        termios raw{};
+        ::tcgetattr(m_slave, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(m_slave, TCSANOW, &raw);
         std::filesystem::create_symlink(::ttyname(m_slave),
                                         portDir + "/COM" + std::to_string(port));
         m_feeder = std::thread([this, bytes] { feed(bytes); });
@@ -414,14 +428,25 @@ public:
         ::close(m_slave);
     }
     std::size_t sent() const { return m_sent; }
+    // How many bytes the program on the port has written: its frames.
+    std::size_t heard() const { return m_heard; }
+    // The pseudo-terminal's own path, which the port's link in the folder leads to.
+    std::string device() const { return m_slave >= 0 ? ::ttyname(m_slave) : ""; }
 
 private:
     void feed(std::size_t bytes)
     {
         const std::string block(4096, 'x');
         while (!m_stop && m_sent < bytes) {
-            pollfd p{m_master, POLLOUT, 0};
+            pollfd p{m_master, POLLOUT | POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0)
+                continue;
+            if ((p.revents & POLLIN) != 0) {
+                char heard[256];
+                if (const ssize_t n = ::read(m_master, heard, sizeof heard); n > 0)
+                    m_heard += static_cast<std::size_t>(n);
+            }
+            if ((p.revents & POLLOUT) == 0)
                 continue;
             const ssize_t n =
                 ::write(m_master, block.data(), std::min(block.size(), bytes - m_sent));
@@ -436,6 +461,7 @@ private:
     int m_slave = -1;
     std::atomic<bool> m_stop = false;
     std::atomic<std::size_t> m_sent = 0;
+    std::atomic<std::size_t> m_heard = 0;
     std::thread m_feeder;
 };
 
@@ -461,6 +487,55 @@ TEST(LinkFaults, FloodWithoutLineFeedEndsEveryExchange)
         ASSERT_FALSE(m.device.isOpen());
     }
     EXPECT_EQ(flood.sent(), kMiB) << "after " << clicks << " clicks";
+    EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
+}
+
+TEST(LinkFaults, Kt4500ctlEndsOnASignalUnderAFloodAndReleasesThePort)
+{
+    constexpr int kFloodPort = 4;
+    Machine m;
+    ASSERT_TRUE(m.sim.isRunning());
+    Flood flood(m.sim.portDir(), kFloodPort, SIZE_MAX);
+    const std::string device = flood.device();
+    ASSERT_FALSE(device.empty());
+    // The release is checked by a user the exclusive flag keeps out.
+    std::filesystem::permissions(m.sim.dir(), std::filesystem::perms(0755));
+    std::filesystem::permissions(m.sim.portDir(), std::filesystem::perms(0755));
+    ASSERT_EQ(::chmod(device.c_str(), 0666), 0);
+    const kt::test::CtlOptions options{
+        {{"KT4500_PORT_DIR", m.sim.portDir()}, {"KT4500_SETTINGS", m.settingsPath}}, {}};
+
+    // Only the flooded port, at each of the twelve line settings: without the signal this
+    // takes half a minute and more.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        const std::size_t before = flood.heard();
+        kt::test::CtlProcess scan({"--port", "4", "scan", "--all-line-settings"}, options);
+        ASSERT_TRUE(scan.isRunning());
+        // The first identity frame has gone out: the program is in its exchange.
+        for (int i = 0;
+             i < 2000
+             && flood.heard() < before + kt::link::commandFrame(kt::link::kIdentityQuery).size();
+             ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_GT(flood.heard(), before) << "the program sent nothing on the port";
+        const std::size_t heardAtSignal = flood.heard();
+        scan.signal(signal);
+        // A hang guard, not a timing: the program ends within a few milliseconds.
+        EXPECT_EQ(scan.wait(std::chrono::seconds(20)), 130) << scan.err();
+        // The exchange in progress stopped at the signal: its second try did not go out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(flood.heard(), heardAtSignal) << "a frame went out after the signal";
+        EXPECT_NE(scan.err().find("interrupted"), std::string::npos) << scan.err();
+        EXPECT_FALSE(std::filesystem::exists("/run/lock/" + kt::link::uucpLockName(device)));
+
+        const auto child = kt::test::runUnprivileged([&] {
+            PosixSerialDevice port(foldersOf(m.sim));
+            return std::string(port.open(kFloodPort, "19200,e,8,1") ? "opened" : "refused");
+        });
+        ASSERT_TRUE(child.ranUnprivileged) << "cannot become an unprivileged user";
+        EXPECT_EQ(child.output, "opened") << "the port was left exclusive";
+    }
     EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
 }
 

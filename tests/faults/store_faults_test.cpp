@@ -284,7 +284,7 @@ TEST_F(StoreFaults, GarbageAfterTheHeaderIsKeptBesideTheSavedKey)
     EXPECT_EQ(saved.substr(0, garbage.size()), garbage);
     const auto loaded = loadSettings(store);
     EXPECT_EQ(loaded.settings.languageName, "ChineseBIG5");
-    EXPECT_EQ(loaded.languageIndex, 2);
+    EXPECT_EQ(loaded.language, kt::text::Language::ChineseBIG5);
 }
 
 TEST_F(StoreFaults, FileCutOffAnywhereLosesNothingThatWasWhole)

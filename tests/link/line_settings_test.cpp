@@ -1,4 +1,4 @@
-#include "link/posix/line_settings.h"
+#include "link/line_settings.h"
 #include "link/posix/termios_setup.h"
 
 #include <gtest/gtest.h>

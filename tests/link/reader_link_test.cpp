@@ -234,13 +234,64 @@ TEST_P(TransactTest, ReadsAStreamPastTheWindowToItsCr)
     EXPECT_GT(sinceStart(start), kReplyWindowMs + 100);
 }
 
-TEST_P(TransactTest, CutsOffAStreamThatNeverEnds)
+TEST_P(TransactTest, CutsOffAStreamThatNeverEndsOnceTheBufferCouldHaveFilled)
 {
+    // 1024 characters at the line's speed, rounded up to the millisecond, then the window.
+    const struct {
+        const char *lineSettings;
+        std::uint32_t limitMs;
+    } cases[] = {
+        {"115200,n,8,1", 89 + kReplyWindowMs}, // 10 bits a character
+        {"19200,e,8,1", 587 + kReplyWindowMs}, // 11
+        {"4800,o,7,2", 2347 + kReplyWindowMs}, // 11
+        {"9600", 1280 + kReplyWindowMs},       // the fields left out count at their longest: 12
+        {"fast", 2560 + kReplyWindowMs},       // no known speed: 4800 baud, 12 bits
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.lineSettings);
+        Line flood(GetParam());
+        ASSERT_TRUE(flood.link.openPort(3, c.lineSettings));
+        flood.device.setByteTimeMs(1);
+        const std::uint32_t start = flood.clock.nowMs() + kFramePacingMs;
+        flood.device.input(std::string(100000, 'X'), start);
+        EXPECT_FALSE(flood.link.transact("A00B"));
+        EXPECT_EQ(flood.clock.nowMs() - start, c.limitMs);
+        EXPECT_GT(flood.device.pendingInput(), 0u);
+        EXPECT_TRUE(flood.link.lastReply().empty());
+    }
+}
+
+TEST_P(TransactTest, HandlesTheEventsAtLeastEvery10MsWhileAStreamNeverEnds)
+{
+    if (GetParam() == Waiting::NoWait)
+        GTEST_SKIP() << "without a wait there are no events to handle";
     device.setByteTimeMs(1);
     device.inputIn(std::string(100000, 'X'), kFramePacingMs);
+    std::vector<std::uint32_t> handled{clock.nowMs()};
+    wait.onPortWait = [&] { handled.push_back(clock.nowMs()); };
     EXPECT_FALSE(link.transact("A00B"));
-    EXPECT_GT(device.pendingInput(), 0u);
-    EXPECT_TRUE(link.lastReply().empty());
+    handled.push_back(clock.nowMs());
+    for (std::size_t i = 1; i < handled.size(); ++i)
+        ASSERT_LE(handled[i] - handled[i - 1], 10u) << "after the wait at " << handled[i - 1];
+}
+
+TEST_P(TransactTest, AStopAskedForByTheWaitEndsTheExchangeAndSendsNothingMore)
+{
+    if (GetParam() == Waiting::NoWait)
+        GTEST_SKIP() << "without a wait nothing asks for a stop";
+    device.setByteTimeMs(1);
+    device.inputIn(std::string(100000, 'X'), kFramePacingMs);
+    const std::uint32_t start = windowStart();
+    wait.onPortWait = [&] { wait.stop = wait.stop || sinceStart(start) >= 50; };
+    EXPECT_FALSE(link.transact("A00B"));
+    EXPECT_LE(sinceStart(start), 50u + 10u);
+
+    const std::size_t written = device.writes().size();
+    const std::uint32_t stoppedAt = clock.nowMs();
+    EXPECT_FALSE(link.transact("A00B"));
+    link.pause(1000);
+    EXPECT_EQ(device.writes().size(), written);
+    EXPECT_EQ(clock.nowMs(), stoppedAt);
 }
 
 TEST_P(TransactTest, WrapsTheBufferAt1024Bytes)

@@ -356,7 +356,7 @@ TEST_F(PtyTest, HangUpFailsTheReadAndTheTransaction)
     closeMaster();
 
     std::uint8_t byte = 0;
-    EXPECT_EQ(device.readByte(byte), ReadResult::Failed);
+    EXPECT_EQ(device.readByte(byte), ReadResult::HungUp);
     EXPECT_FALSE(link.transact("A00B"));
     EXPECT_EQ(wait.waits, 0); // it ended at the first read, without waiting out the window
     link.closePort();

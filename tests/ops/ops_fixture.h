@@ -23,7 +23,7 @@ namespace kt::test
 struct Rig {
     Rig()
     {
-        text::setLanguageIndex(text::English);
+        text::setLanguage(text::Language::English);
         wait.watchPort([this]() -> std::optional<std::uint32_t> {
             if (bank.isReadable())
                 return clock.nowMs();

@@ -19,7 +19,7 @@ std::string describe(const LoadedSettings &l)
     const auto &s = l.settings;
     return std::to_string(s.portNumber) + "|" + s.lineSettingsText + "|"
            + std::to_string(s.lineSettingsIndex) + "|" + s.languageName + "|"
-           + std::to_string(l.languageIndex);
+           + std::to_string(static_cast<int>(l.language));
 }
 
 TEST(LoadSettings, FollowsTheStoredValues)
@@ -102,7 +102,8 @@ TEST(SaveSettings, AnyTextAndNumberReadBackAsSaved)
     const AppSettings odd{-7, "19200,e,8,1\n\"ScanCommNo\"=dword:00000063", 2147483647, "x\"\\"};
     saveLinkSettings(store, odd);
     saveLanguage(store, odd);
-    EXPECT_EQ(describe(loadSettings(store)), describe(LoadedSettings{odd, 0}));
+    EXPECT_EQ(describe(loadSettings(store)),
+              describe(LoadedSettings{odd, kt::text::Language::English}));
 }
 
 } // namespace

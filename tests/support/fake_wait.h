@@ -44,6 +44,8 @@ public:
 
     // Non-zero: a pause's wait ends after at most this long, as a signal cuts it short.
     std::uint32_t pauseStepMs = 0;
+    // What stopRequested() answers: set it from an action to end the run, as a signal does.
+    bool stop = false;
 
     int pauses = 0;
     int portWaits = 0;
@@ -79,6 +81,8 @@ public:
         }
         m_clock.advance(step);
     }
+
+    bool stopRequested() const override { return stop; }
 
 private:
     FakeClock &m_clock;

@@ -13,8 +13,9 @@ namespace
 using kt::text::kLanguageCount;
 using kt::text::kTextCount;
 using kt::text::kWebAddress;
+using kt::text::Language;
 using kt::text::textIn;
-using namespace kt::text; // Language enumerators
+using enum kt::text::Language;
 
 // The text converted by iconv into another character set; nullopt when it cannot be written
 // there (or is not valid UTF-8).
@@ -66,14 +67,15 @@ bool isCjkIdeograph(char32_t cp)
 class TextTable : public ::testing::Test
 {
 protected:
-    void TearDown() override { kt::text::setLanguageIndex(English); }
+    void TearDown() override { kt::text::setLanguage(English); }
 };
 
 TEST_F(TextTable, EveryTextIsPresentAndWellFormed)
 {
     for (int k = 0; k < kTextCount; ++k) {
-        for (int language = 0; language < kLanguageCount; ++language) {
-            SCOPED_TRACE("text " + std::to_string(k) + " language " + std::to_string(language));
+        for (Language language : kt::text::kLanguages) {
+            SCOPED_TRACE("text " + std::to_string(k) + " language "
+                         + std::to_string(static_cast<int>(language)));
             const std::string_view text = textIn(k, language);
             ASSERT_FALSE(text.empty());
             EXPECT_NE(text.front(), ' ');
@@ -151,7 +153,8 @@ TEST_F(TextTable, SpotChecksAreByteExact)
         {45, English, "Set Default RS485 115200 Ok"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE("text " + std::to_string(c.k) + " language " + std::to_string(c.language));
+        SCOPED_TRACE("text " + std::to_string(c.k) + " language "
+                     + std::to_string(static_cast<int>(c.language)));
         EXPECT_EQ(textIn(c.k, c.language), c.bytes);
     }
 }
@@ -187,10 +190,10 @@ TEST_F(TextTable, OutOfRangeLookupsGiveEmptyTexts)
     const struct {
         int k;
         int language;
-    } cases[] = {{-1, English}, {kTextCount, English}, {0, -1}, {0, kLanguageCount}, {1000, 1000}};
+    } cases[] = {{-1, 0}, {kTextCount, 0}, {0, -1}, {0, kLanguageCount}, {1000, 1000}};
     for (const auto &c : cases) {
         SCOPED_TRACE("text " + std::to_string(c.k) + " language " + std::to_string(c.language));
-        EXPECT_TRUE(textIn(c.k, c.language).empty());
+        EXPECT_TRUE(textIn(c.k, static_cast<Language>(c.language)).empty());
     }
     EXPECT_TRUE(kt::text::localText(kTextCount).empty());
     EXPECT_TRUE(kt::text::localText(-1).empty());
@@ -198,11 +201,11 @@ TEST_F(TextTable, OutOfRangeLookupsGiveEmptyTexts)
 
 TEST_F(TextTable, LocalTextFollowsTheLanguageIndex)
 {
-    EXPECT_EQ(kt::text::languageIndex(), English) << "the process starts in English";
-    for (int language : {ChineseBIG5, ChineseGB, English, ChineseGB}) {
-        SCOPED_TRACE("language " + std::to_string(language));
-        kt::text::setLanguageIndex(language);
-        EXPECT_EQ(kt::text::languageIndex(), language);
+    EXPECT_EQ(kt::text::currentLanguage(), English) << "the process starts in English";
+    for (Language language : {ChineseBIG5, ChineseGB, English, ChineseGB}) {
+        SCOPED_TRACE("language " + std::to_string(static_cast<int>(language)));
+        kt::text::setLanguage(language);
+        EXPECT_EQ(kt::text::currentLanguage(), language);
         EXPECT_EQ(kt::text::localText(25), textIn(25, language));
         EXPECT_EQ(kt::text::localText(0), textIn(0, language));
     }
@@ -212,9 +215,9 @@ TEST_F(TextTable, InvalidLanguageIndexFallsBackToEnglish)
 {
     for (int language : {-1, kLanguageCount, 99, std::numeric_limits<int>::min()}) {
         SCOPED_TRACE("language " + std::to_string(language));
-        kt::text::setLanguageIndex(ChineseBIG5);
-        kt::text::setLanguageIndex(language);
-        EXPECT_EQ(kt::text::languageIndex(), English);
+        kt::text::setLanguage(ChineseBIG5);
+        kt::text::setLanguage(static_cast<Language>(language));
+        EXPECT_EQ(kt::text::currentLanguage(), English);
         EXPECT_EQ(kt::text::localText(17), "Scan Reader");
     }
 }
@@ -224,7 +227,7 @@ TEST(LanguageName, OnlyExactNamesSelectChinese)
     using namespace std::string_view_literals;
     const struct {
         std::string_view name;
-        int index;
+        Language language;
     } cases[] = {
         {"English", English},         {"ChineseGB", ChineseGB},
         {"ChineseBIG5", ChineseBIG5}, {"", English},
@@ -235,7 +238,7 @@ TEST(LanguageName, OnlyExactNamesSelectChinese)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string("name \"") + std::string(c.name) + "\"");
-        EXPECT_EQ(kt::text::languageIndexOf(c.name), c.index);
+        EXPECT_EQ(kt::text::languageOf(c.name), c.language);
     }
 }
 

@@ -39,7 +39,7 @@ std::string describe(const LoadedSettings &l)
     const auto &s = l.settings;
     return std::to_string(s.portNumber) + "|" + s.lineSettingsText + "|"
            + std::to_string(s.lineSettingsIndex) + "|" + s.languageName + "|"
-           + std::to_string(l.languageIndex);
+           + std::to_string(static_cast<int>(l.language));
 }
 
 const std::string kDefaults = "0|19200,e,8,1|5|English|0";

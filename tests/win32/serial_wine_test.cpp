@@ -136,7 +136,7 @@ TEST_F(SimPortTest, APortThatIsOpenCannotBeOpenedAgain)
 
 TEST_F(SimPortTest, ScanFindsTheReaderOnTheStoredPort)
 {
-    kt::text::setLanguageIndex(kt::text::English);
+    kt::text::setLanguage(kt::text::Language::English);
     kt::test::FakeView view;
     kt::settings::AppSettings settings{ports.front(), kReaderLine, 5, "English"};
     kt::ops::ReaderState state;

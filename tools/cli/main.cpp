@@ -1,7 +1,7 @@
 // kt4500ctl: the window's reader operations from the command line, for scripted set-up.
 
 #include "link/clock.h"
-#include "link/posix/poll_wait.h"
+#include "link/event_wait.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "link/standard_descriptors.h"
@@ -105,16 +105,21 @@ int runReaderCommand(const Invocation &invocation, Printer &out)
 {
     std::unique_ptr<kt::settings::SettingsStore> store = kt::settings::makeSystemStore();
     const kt::settings::LoadedSettings loaded = kt::settings::loadSettings(*store);
-    kt::text::setLanguageIndex(invocation.language.value_or(loaded.languageIndex));
+    kt::text::setLanguage(invocation.language.value_or(loaded.language));
 
     const kt::link::PosixSerialDevice::Folders folders = systemFolders();
     kt::link::PosixSerialDevice device(folders);
     PortWatch watch(device);
     watch.setReadBack([&device] { return device.lineSettingsInForce(); });
+    // A line shared with a program that took no lock is a warning the user must see; with
+    // --verbose the link's own warning says it already.
+    if (!g_verbose)
+        watch.setWarn(note);
     kt::link::ReaderLink link(watch, kt::link::systemClock());
-    // poll() ends early on the signals that are noted above, so an interrupt is seen at once.
-    kt::link::PollWait wait;
-    Runner::Io io{out, note, takeInterrupt, {}, &wait, {}};
+    // The system wait ends early on the signals that are noted above, so an interrupt is seen
+    // at once.
+    const std::unique_ptr<kt::link::EventWait> wait = kt::link::makeSystemWait();
+    Runner::Io io{out, note, takeInterrupt, {}, wait.get(), {}};
     if (invocation.bell)
         io.bell = [] { std::fputs("\a", stderr); };
     else if (invocation.command == Command::Provision)

@@ -1,6 +1,6 @@
 #include "options.h"
 
-#include "text/list_items.h"
+#include "link/line_table.h"
 #include "text/text_table.h"
 
 #include <algorithm>
@@ -207,9 +207,10 @@ std::optional<std::string> applyOption(Invocation &inv, const GivenOption &given
     } else if (name == "--all-line-settings") {
         inv.allLineSettings = true;
     } else if (name == "--lang") {
-        inv.language = indexIn(kLanguageCodes, value);
-        if (!inv.language)
+        const std::optional<int> language = indexIn(kLanguageCodes, value);
+        if (!language)
             return bad(alternatives(kLanguageCodes));
+        inv.language = text::kLanguages[static_cast<std::size_t>(*language)];
     } else if (name == "--port") {
         inv.port = numberIn(value, 1, 9999);
         if (!inv.port)
@@ -343,10 +344,10 @@ std::optional<IdRange> idRangeOf(std::string_view text)
 
 std::optional<int> lineSettingsIndexOf(std::string_view text)
 {
-    if (auto index = numberIn(text, 0, static_cast<int>(text::kLineSettingsList.size()) - 1))
+    if (auto index = numberIn(text, 0, static_cast<int>(link::kLineSettingsTexts.size()) - 1))
         return index;
-    for (std::size_t i = 0; i < text::kLineSettingsList.size(); ++i) {
-        if (equalsIgnoringCase(text, text::kLineSettingsList[i]))
+    for (std::size_t i = 0; i < link::kLineSettingsTexts.size(); ++i) {
+        if (equalsIgnoringCase(text, link::kLineSettingsTexts[i]))
             return static_cast<int>(i);
     }
     return std::nullopt;

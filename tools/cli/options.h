@@ -3,6 +3,7 @@
 // The command line of kt4500ctl: its commands, options and help texts.
 
 #include "ops/operations.h"
+#include "text/text_table.h"
 
 #include <array>
 #include <cstdint>
@@ -42,9 +43,9 @@ struct Invocation {
     bool json = false;
     bool bell = false;
     bool verbose = false;
-    std::optional<int> language;          // --lang: 0, 1 or 2
-    std::optional<int> port;              // --port
-    std::optional<int> lineSettingsIndex; // --line-settings
+    std::optional<text::Language> language; // --lang
+    std::optional<int> port;                // --port
+    std::optional<int> lineSettingsIndex;   // --line-settings
 
     bool allLineSettings = false;  // scan: chkLock cleared; provision: look at each
     int readerId = 0;              // set-id: 1..99

@@ -1,5 +1,7 @@
 #include "port_watch.h"
 
+#include <algorithm>
+
 namespace kt::cli
 {
 
@@ -47,13 +49,40 @@ bool PortWatch::open(int portNumber, std::string_view lineSettings)
     }
     if (m_device.open(portNumber, lineSettings)) {
         clearOpenError();
+        m_openPort = portNumber;
         if (m_readBack)
             m_lineSettingsInForce = m_readBack();
+        for (const link::OtherOpener &other : m_device.alsoOpenIn()) {
+            const std::pair<int, int> named{portNumber, other.pid};
+            if (std::find(m_warned.begin(), m_warned.end(), named) != m_warned.end())
+                continue;
+            m_warned.push_back(named);
+            if (m_warn)
+                m_warn(other.text(portNumber));
+        }
         return true;
     }
     setOpenError(m_device.openError());
     m_failures.push_back(m_device.openError());
     return false;
+}
+
+link::ReadResult PortWatch::readByte(std::uint8_t &byte)
+{
+    return noted(m_device.readByte(byte));
+}
+
+link::ReadResult PortWatch::readWaitingByte(std::uint8_t &byte)
+{
+    return noted(m_device.readWaitingByte(byte));
+}
+
+link::ReadResult PortWatch::noted(link::ReadResult result)
+{
+    if (result == link::ReadResult::HungUp
+        && std::find(m_hangUps.begin(), m_hangUps.end(), m_openPort) == m_hangUps.end())
+        m_hangUps.push_back(m_openPort);
+    return result;
 }
 
 } // namespace kt::cli

@@ -1,9 +1,9 @@
 #include "provision_bench.h"
 
 #include "link/commands.h"
+#include "link/line_table.h"
 #include "link/reader_link.h"
 #include "settings/app_settings.h"
-#include "text/list_items.h"
 
 #include <algorithm>
 
@@ -31,7 +31,7 @@ void OpsBench::useLineSettings(int lineIndex)
 {
     m_ctx.settings.lineSettingsIndex = lineIndex;
     m_ctx.settings.lineSettingsText =
-        std::string(text::kLineSettingsList[static_cast<std::size_t>(lineIndex)]);
+        std::string(link::kLineSettingsTexts[static_cast<std::size_t>(lineIndex)]);
 }
 
 std::optional<std::string> OpsBench::probe(int lineIndex)

@@ -2,6 +2,7 @@
 
 #include "link/commands.h"
 #include "link/hex.h"
+#include "link/line_table.h"
 #include "link/reader_link.h"
 #include "provision_bench.h"
 #include "text/list_items.h"
@@ -86,7 +87,7 @@ int Runner::run(const Invocation &invocation)
     if (invocation.lineSettingsIndex) {
         m_settings.lineSettingsIndex = *invocation.lineSettingsIndex;
         m_settings.lineSettingsText = std::string(
-            text::kLineSettingsList[static_cast<std::size_t>(*invocation.lineSettingsIndex)]);
+            link::kLineSettingsTexts[static_cast<std::size_t>(*invocation.lineSettingsIndex)]);
     }
     // The window handles its events while the link waits: that is where an interrupt or the
     // end of --seconds is noticed.
@@ -154,6 +155,7 @@ int Runner::runWithReader()
     }
     if (!scan.ok()) {
         printOutcome(Command::Scan, scan);
+        noteHangUps();
         const int status = failureStatus(scan, false);
         if (m_settings.portNumber <= 0) {
             m_io.note("no reader port is stored yet: run 'kt4500ctl scan' first, or give --port N");
@@ -178,8 +180,8 @@ namespace
 
 std::string lineSettingsText(int index)
 {
-    return text::isLineSettingsIndex(index)
-               ? std::string(text::kLineSettingsList[static_cast<std::size_t>(index)])
+    return link::isLineSettingsIndex(index)
+               ? std::string(link::kLineSettingsTexts[static_cast<std::size_t>(index)])
                : std::string();
 }
 
@@ -223,9 +225,9 @@ int Runner::runProvision()
     // The line settings in use, or where nothing usable is stored those of a reader fresh
     // from its box; with --all-line-settings the others follow.
     const int inUse =
-        lineSettingsIndexOf(m_settings.lineSettingsText).value_or(text::kDefaultLineSettingsIndex);
+        lineSettingsIndexOf(m_settings.lineSettingsText).value_or(link::kFactoryLineSettingsIndex);
     plan.lineIndices.push_back(inUse);
-    for (int i = 0; inv.allLineSettings && i < static_cast<int>(text::kLineSettingsList.size());
+    for (int i = 0; inv.allLineSettings && i < static_cast<int>(link::kLineSettingsTexts.size());
          ++i) {
         if (i != inUse)
             plan.lineIndices.push_back(i);
@@ -425,6 +427,7 @@ void Runner::cardShown(const ops::Card &card)
 int Runner::finish(Command command, const ops::Result &result)
 {
     printOutcome(command, result);
+    noteHangUps();
     if (result.ok())
         return kExitSuccess;
     if (m_aborted)
@@ -480,10 +483,16 @@ void Runner::printOutcome(Command command, const ops::Result &result)
     m_io.out.line(localText(kTextBaudRate) + " : "
                   + (m_settings.lineSettingsText.empty()
                          ? lineSettingsInUse()
-                         : itemOf(text::kLineSettingsList, reader->lineSettingsIndex)));
+                         : itemOf(link::kLineSettingsTexts, reader->lineSettingsIndex)));
     m_io.out.line(itemOf(text::kModeItems, reader->outputMode) + ", "
                   + itemOf(text::kWiegandItems, reader->wiegandFormat) + ", "
                   + itemOf(text::kRS485Items, reader->rs485Format));
+}
+
+void Runner::noteHangUps()
+{
+    for (const int port : m_watch.hangUps())
+        m_io.note("COM" + std::to_string(port) + ": the port hung up (converter unplugged?)");
 }
 
 std::vector<OpenFailure> Runner::portFailures(bool anyPortMatters) const
@@ -520,9 +529,9 @@ void Runner::noteLineSettings()
     if (command != Command::SetLineSettings && command != Command::Preset)
         return;
     const int index = m_view.selectedIndex(List::BaudRate);
-    if (!text::isLineSettingsIndex(index))
+    if (!link::isLineSettingsIndex(index))
         return;
-    const std::string now(text::kLineSettingsList[static_cast<std::size_t>(index)]);
+    const std::string now(link::kLineSettingsTexts[static_cast<std::size_t>(index)]);
     if (now == m_stored.lineSettingsText)
         return;
     m_io.note(

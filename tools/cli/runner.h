@@ -61,7 +61,8 @@ private:
     enum class Stage { Other, Cards };
 
     // The link's wait during a run: Io's, then what the window would handle as its events
-    // (an interrupt, the end of --seconds).
+    // (an interrupt, the end of --seconds). After an interrupt it asks the link to stop, so
+    // that an exchange held by a babbling line ends at once.
     class PumpingWait final : public link::EventWait
     {
     public:
@@ -70,6 +71,7 @@ private:
         {
         }
         void waitFor(std::uint32_t ms, std::optional<int> readable) override;
+        bool stopRequested() const override { return m_runner.m_aborted; }
 
     private:
         Runner &m_runner;
@@ -93,6 +95,8 @@ private:
     int finish(Command command, const ops::Result &result);
     int failureStatus(const ops::Result &result, bool anyPortMatters);
     void printOutcome(Command command, const ops::Result &result);
+    // Says on standard error which ports hung up while held, beside the outcome.
+    void noteHangUps();
     std::vector<OpenFailure> portFailures(bool anyPortMatters) const;
     // The line settings of the run; with none stored and none given, those the port had.
     std::string lineSettingsInUse() const;

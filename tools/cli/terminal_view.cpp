@@ -1,5 +1,6 @@
 #include "terminal_view.h"
 
+#include "link/line_table.h"
 #include "text/list_items.h"
 #include "text/text_ids.h"
 #include "text/text_table.h"
@@ -20,7 +21,7 @@ constexpr int kIdMax = 99;
 
 // The number of items of each list, in the order of ops::List.
 constexpr std::array<int, 4> kListSizes = {
-    static_cast<int>(text::kLineSettingsList.size()), static_cast<int>(text::kModeItems.size()),
+    static_cast<int>(link::kLineSettingsTexts.size()), static_cast<int>(text::kModeItems.size()),
     static_cast<int>(text::kWiegandItems.size()), static_cast<int>(text::kRS485Items.size())};
 
 std::size_t at(ops::Panel panel)
@@ -49,7 +50,7 @@ TerminalView::TerminalView()
     m_panels[at(ops::Panel::Version)] = localText(kTextVersion) + std::string(text::kNoVersion);
     m_panels[at(ops::Panel::ID)] = "__";
     m_panels[at(ops::Panel::CardID)] = localText(kTextCardId);
-    m_selections = {text::kDefaultLineSettingsIndex, 0, 0, 1};
+    m_selections = {link::kFactoryLineSettingsIndex, 0, 0, 1};
     m_readCardCaption = localText(kTextReadCard);
 }
 

@@ -20,7 +20,6 @@ using kt::link::kTab;
 constexpr std::size_t kMaxFrameLength = 1 + kt::link::kMaxCommandLength + 3;
 // Bytes between frames are logged in lines of at most this many.
 constexpr std::size_t kNoiseLineLength = 32;
-constexpr char kLineIndexChars[] = "0123456789AB";
 constexpr char kStrayByte = '\xFF';
 
 // The bodies of the replies. Positions are counted from 1 at the reply's LF, so the body
@@ -51,15 +50,9 @@ bool isDigit(char c)
 
 int lineBaudRate(int lineIndex)
 {
-    constexpr std::array<int, 6> kRates{4800, 9600, 19200, 38400, 57600, 115200};
-    if (lineIndex < 0 || lineIndex >= kLineSettingsCount)
+    if (!link::isLineSettingsIndex(lineIndex))
         return 0;
-    return kRates[static_cast<std::size_t>(lineIndex / 2)];
-}
-
-bool lineHasParity(int lineIndex)
-{
-    return lineIndex % 2 == 1;
+    return static_cast<int>(link::kLineSettings[static_cast<std::size_t>(lineIndex)].baudRate);
 }
 
 bool isValidSerialNumber(std::string_view text)
@@ -287,14 +280,15 @@ std::optional<std::string> SimReader::replyBody(std::string_view command,
     case 'E': {
         if (argument.size() != 1)
             break;
-        const std::string_view chars(kLineIndexChars);
-        const auto index = chars.find(argument[0]);
-        if (index == std::string_view::npos) {
+        const auto row = std::find_if(
+            link::kLineSettings.begin(), link::kLineSettings.end(),
+            [&](const link::LineSetting &line) { return line.commandChar == argument[0]; });
+        if (row == link::kLineSettings.end()) {
             why = "line-settings index not 0..9, A, B";
             return std::nullopt;
         }
         // The reader keeps its old line until the acknowledgement is out.
-        lineAfter = static_cast<int>(index);
+        lineAfter = static_cast<int>(row - link::kLineSettings.begin());
         return std::string(kAcknowledge);
     }
     case 'F':

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/line_table.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -11,13 +13,11 @@
 namespace kt::sim
 {
 
-constexpr int kLineSettingsCount = 12;
-constexpr int kDefaultLineIndex = 5;
+constexpr int kLineSettingsCount = static_cast<int>(link::kLineSettings.size());
+constexpr int kDefaultLineIndex = link::kFactoryLineSettingsIndex;
 
-// The baud rate of a line-settings index (0 and 1: 4800 ... 10 and 11: 115200); 0 outside 0..11.
+// The baud rate of a line-settings index; 0 outside the table.
 int lineBaudRate(int lineIndex);
-// Whether the index carries even parity (the odd indices do).
-bool lineHasParity(int lineIndex);
 
 // What the reader keeps: its identity, its settings and the card in front of it.
 struct ReaderState {

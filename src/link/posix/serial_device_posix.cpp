@@ -1,7 +1,7 @@
 #include "serial_device_posix.h"
 
+#include "../line_settings.h"
 #include "../log.h"
-#include "line_settings.h"
 #include "port_holders.h"
 #include "termios_setup.h"
 
@@ -268,11 +268,10 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     ::tcflush(fd.get(), TCIFLUSH);
 
     // Programs that open a port without any lock go unnoticed by the checks above.
-    for (const PortHolder &other : processesWithDeviceOpen(device)) {
-        KT_WARNING(lcLink, "%s is also open in %s (process %d); its replies may go there",
-                   port.c_str(), other.name.empty() ? "another program" : other.name.c_str(),
-                   static_cast<int>(other.pid));
-    }
+    std::vector<OtherOpener> others;
+    for (const PortHolder &other : processesWithDeviceOpen(device))
+        others.push_back({static_cast<int>(other.pid), other.name});
+    setAlsoOpenIn(portNumber, std::move(others));
 
     m_fd = std::move(fd);
     m_inputBegin = m_inputEnd = 0;
@@ -420,10 +419,11 @@ ReadResult PosixSerialDevice::readWithin(std::uint8_t &byte, int timeoutMs)
         byte = m_input[m_inputBegin++];
         return ReadResult::Byte;
     }
+    // A pseudo-terminal whose other end has closed reports EIO beside its hang-up.
     if (const int error = n < 0 ? errno : 0; error != 0 && error != EAGAIN)
-        return readFailed(errnoText(error));
+        return readFailed(errnoText(error), hungUp ? ReadResult::HungUp : ReadResult::Failed);
     if (hungUp)
-        return readFailed("the port hung up");
+        return readFailed("the port hung up", ReadResult::HungUp);
     return ReadResult::Empty;
 }
 
@@ -449,12 +449,12 @@ bool PosixSerialDevice::writeFailed(const std::string &why)
     return false;
 }
 
-ReadResult PosixSerialDevice::readFailed(const std::string &why)
+ReadResult PosixSerialDevice::readFailed(const std::string &why, ReadResult result)
 {
     if (!m_readFailureLogged)
         KT_WARNING(lcLink, "read: %s", why.c_str());
     m_readFailureLogged = true;
-    return ReadResult::Failed;
+    return result;
 }
 
 std::unique_ptr<SerialDevice> makeSystemSerialDevice()

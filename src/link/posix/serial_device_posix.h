@@ -50,7 +50,7 @@ private:
     void releaseLockFile();
     // Once per open each: a caller that keeps using a dead port must not flood the log.
     bool writeFailed(const std::string &why);
-    ReadResult readFailed(const std::string &why);
+    ReadResult readFailed(const std::string &why, ReadResult result = ReadResult::Failed);
     // Takes what has arrived into m_input with one read() and returns read()'s result (errno
     // kept); m_input is empty unless it is above 0.
     ssize_t fillInput();

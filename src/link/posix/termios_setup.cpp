@@ -1,48 +1,57 @@
 #include "termios_setup.h"
 
+#include <array>
+
 namespace kt::link
 {
 
+namespace
+{
+// The termios speed of each of kBaudRates, in its order.
+constexpr std::array<speed_t, kBaudRates.size()> kSpeeds{
+    B110, B150, B300, B600, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200, B230400};
+
+constexpr speed_t speedOf(std::uint32_t baudRate)
+{
+    for (std::size_t i = 0; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] == baudRate)
+            return kSpeeds[i];
+    }
+    return B0;
+}
+
+// Both lists ascend, so a rate and a speed out of step with each other show.
+constexpr bool listsAscend()
+{
+    for (std::size_t i = 1; i < kBaudRates.size(); ++i) {
+        if (kBaudRates[i] <= kBaudRates[i - 1] || kSpeeds[i] <= kSpeeds[i - 1])
+            return false;
+    }
+    return true;
+}
+static_assert(listsAscend(), "the baud rates and their termios speeds are out of step");
+
+constexpr bool everyLineSettingHasASpeed()
+{
+    for (const LineSetting &line : kLineSettings) {
+        if (speedOf(line.baudRate) == B0)
+            return false;
+    }
+    return true;
+}
+static_assert(everyLineSettingHasASpeed(), "a line setting's rate has no termios speed");
+} // namespace
+
 speed_t termiosSpeed(std::uint32_t baudRate)
 {
-    switch (baudRate) {
-    case 110:
-        return B110;
-    case 150:
-        return B150;
-    case 300:
-        return B300;
-    case 600:
-        return B600;
-    case 1200:
-        return B1200;
-    case 2400:
-        return B2400;
-    case 4800:
-        return B4800;
-    case 9600:
-        return B9600;
-    case 19200:
-        return B19200;
-    case 38400:
-        return B38400;
-    case 57600:
-        return B57600;
-    case 115200:
-        return B115200;
-    case 230400:
-        return B230400;
-    default:
-        return B0;
-    }
+    return speedOf(baudRate);
 }
 
 std::uint32_t baudRateOf(speed_t speed)
 {
-    for (std::uint32_t rate : {110u, 150u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 19200u, 38400u,
-                               57600u, 115200u, 230400u}) {
-        if (termiosSpeed(rate) == speed)
-            return rate;
+    for (std::size_t i = 0; i < kSpeeds.size(); ++i) {
+        if (kSpeeds[i] == speed)
+            return kBaudRates[i];
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "line_settings.h"
+#include "../line_settings.h"
 
 #include <cstdint>
 #include <optional>

@@ -10,9 +10,6 @@ namespace
 {
 constexpr std::size_t kMaxFields = 4;
 
-constexpr std::array<std::uint32_t, 13> kBaudRates{110,  150,   300,   600,   1200,   2400,  4800,
-                                                   9600, 19200, 38400, 57600, 115200, 230400};
-
 // The mode command's historic two-digit abbreviations.
 constexpr std::array<std::pair<std::uint32_t, std::uint32_t>, 9> kShortBaudRates{{
     {11, 110},

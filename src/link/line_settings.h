@@ -1,13 +1,14 @@
 #pragma once
 
+#include "link/line_table.h"
+
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 namespace kt::link
 {
-
-enum class Parity { None, Even, Odd, Mark, Space };
 
 // A line-settings text taken apart. Fields the text leaves out stay as the port has them.
 struct LineSettings {
@@ -18,6 +19,10 @@ struct LineSettings {
 
     bool operator==(const LineSettings &) const = default;
 };
+
+// The baud rates a line-settings text can name, ascending.
+inline constexpr std::array<std::uint32_t, 13> kBaudRates{
+    110, 150, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
 
 // Parses "baud[,parity[,data[,stop]]]" as the Windows mode command reads it, e.g.
 // "19200,e,8,1". Baud rates 110 to 230400, also as the mode command's two-digit short forms
