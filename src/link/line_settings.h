@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/line_table.h"
+#include "line_table.h"
 
 #include <array>
 #include <cstdint>

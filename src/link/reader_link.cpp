@@ -3,6 +3,7 @@
 #include "frame.h"
 #include "hex.h"
 #include "line_settings.h"
+#include "line_table.h"
 #include "log.h"
 
 #include <algorithm>
@@ -18,7 +19,14 @@ constexpr std::uint32_t kEventIntervalMs = 10;
 
 // A text that cannot be read leaves the line's speed unknown: it is taken as the slowest of
 // the twelve line settings with the longest character (start, 8 data, parity, 2 stop bits).
-constexpr std::uint32_t kUnknownBaudRate = 4800;
+constexpr std::uint32_t slowestBaudRate()
+{
+    std::uint32_t slowest = kLineSettings.front().baudRate;
+    for (const auto &row : kLineSettings)
+        slowest = std::min(slowest, row.baudRate);
+    return slowest;
+}
+constexpr std::uint32_t kUnknownBaudRate = slowestBaudRate();
 constexpr std::uint32_t kLongestCharacterBits = 12;
 
 // Start bit, data bits, parity bit, stop bits; a field the text leaves out counts at its
