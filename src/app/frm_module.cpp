@@ -157,7 +157,7 @@ QPushButton *makeButton(QWidget *parent, const char *name, QRect rect, const QSt
     button->setText(caption);
     if (!picture.isNull()) {
         button->setIcon(QIcon(picture));
-        button->setIconSize(picture.size());
+        button->setIconSize(picture.deviceIndependentSize().toSize());
     }
     // Enter on a focused button clicks that button, as it does on Windows; elsewhere Enter
     // reaches the window, which clicks btnScan.
@@ -572,6 +572,15 @@ void TfrmModule::btnExitClick()
     m_exitRequested = true;
     if (!close())
         m_exitRequested = false;
+}
+
+void TfrmModule::endRequested()
+{
+    if (m_state.cardLoop == kt::ops::CardLoop::Running)
+        m_state.cardLoop = kt::ops::CardLoop::Stopping;
+    // Qt asks every window to close before it quits; this window refuses closes not asked for.
+    m_exitRequested = true;
+    QCoreApplication::quit();
 }
 
 void TfrmModule::sbIDChange()

@@ -52,6 +52,11 @@ public:
     kt::settings::AppSettings &appSettings() { return m_settings; }
     kt::ops::ReaderState &readerState() { return m_state; }
 
+    // The program is asked to end from outside (a signal): a running card loop stops as at
+    // its stop click, the operation in progress finishes, and the event loop ends, so that
+    // the port is closed before the program ends.
+    void endRequested();
+
     // ReaderView
     void setPanelText(kt::ops::Panel panel, std::string_view utf8) override;
     std::string panelText(kt::ops::Panel panel) const override;

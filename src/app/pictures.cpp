@@ -1,5 +1,6 @@
 #include "pictures.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStringList>
@@ -32,9 +33,13 @@ namespace
 const QColor kTalvoBlue(0, 0, 200);
 const QColor kLabelRed(220, 0, 0);
 
-QPixmap blank(int width, int height)
+// A transparent picture of width x height in the window's units. Its pixels are as many as
+// the screen shows for them (twice as many each way at a scale of 2), so that the drawing is
+// as sharp on a larger screen as it is at 96 dpi rather than an enlarged copy.
+QPixmap blank(int width, int height, qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0)
 {
-    QPixmap pixmap(width, height);
+    QPixmap pixmap(QSizeF(width * ratio, height * ratio).toSize());
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     return pixmap;
 }
@@ -205,7 +210,7 @@ QPixmap simplifiedChinese()
 {
     QPixmap pixmap = blank(34, 16);
     Canvas p(pixmap);
-    drawLabel(p, pixmap.rect(), 15, kLabelRed, QStringLiteral("\u7C21\u4F53"));
+    drawLabel(p, QRect(0, 0, 34, 16), 15, kLabelRed, QStringLiteral("\u7C21\u4F53"));
     return pixmap;
 }
 
@@ -213,14 +218,14 @@ QPixmap traditionalChinese()
 {
     QPixmap pixmap = blank(34, 16);
     Canvas p(pixmap);
-    drawLabel(p, pixmap.rect(), 15, kLabelRed, QStringLiteral("\u7E41\u9AD4"));
+    drawLabel(p, QRect(0, 0, 34, 16), 15, kLabelRed, QStringLiteral("\u7E41\u9AD4"));
     return pixmap;
 }
 
 QPixmap windowIconPixmap(int size)
 {
     // Drawn on a 32 x 32 grid and scaled, so the installed theme sizes are the same drawing.
-    QPixmap pixmap = blank(size, size);
+    QPixmap pixmap = blank(size, size, 1.0);
     Canvas p(pixmap);
     p.scale(size / 32.0, size / 32.0);
     p.setPen(QPen(Qt::black, 1));
@@ -242,7 +247,9 @@ QPixmap windowIconPixmap(int size)
 
 QIcon windowIcon()
 {
-    return QIcon(windowIconPixmap(32));
+    QIcon icon(windowIconPixmap(32));
+    icon.addPixmap(windowIconPixmap(64)); // for a desktop at twice the scale
+    return icon;
 }
 
 } // namespace pictures

@@ -1,19 +1,25 @@
 #include "frm_module.h"
 #include "lamp.h"
 #include "link/reader_link.h"
+#include "picture_above_button.h"
 #include "pictures.h"
+#include "text/text_ids.h"
 #include "text/text_table.h"
 #include "window_fakes.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProperty>
+#include <QPushButton>
 #include <QRawFont>
 #include <QScrollBar>
+#include <QStyleOption>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +37,7 @@ using kt::ops::Panel;
 using kt::settings::KeyValues;
 using kt::settings::Value;
 namespace text = kt::text;
+namespace ids = kt::text::ids;
 
 const QColor kRed(255, 0, 0);
 const QColor kYellow(255, 255, 0);
@@ -176,6 +183,125 @@ TEST_P(FormShowTest, PutsTheStoredLanguageOnTheControlsBeforeTheFirstPaint)
         {List::BaudRate, 5}, {List::Mode, 0}, {List::Wiegand, 0}, {List::RS485, 1}};
     for (const auto &[list, index] : selections)
         EXPECT_EQ(w.frm.selectedIndex(list), index);
+}
+
+// What does not fit where it is drawn: each caption of a button, label, check box, group box,
+// tab and list item against the room its control leaves it, in the window's own fonts, and
+// each button picture with fewer pixels than the screen gives it (enlarged, so blurred). Run
+// at the scales that CTest sets (QT_SCALE_FACTOR 1, 1.5 and 2), where glyphs of other sizes
+// are measured.
+std::vector<std::string> clippedCaptions(const TfrmModule &frm)
+{
+    std::vector<std::string> clipped;
+    const auto check = [&clipped](const QWidget *w, const QString &what, QSize needed, QSize room) {
+        if (needed.width() > room.width() || needed.height() > room.height())
+            clipped.push_back(str(w->objectName()) + " \"" + str(what) + "\" needs "
+                              + std::to_string(needed.width()) + "x"
+                              + std::to_string(needed.height()) + ", has "
+                              + std::to_string(room.width()) + "x" + std::to_string(room.height()));
+    };
+    for (const QWidget *w : frm.findChildren<QWidget *>()) {
+        if (!w->isVisibleTo(&frm))
+            continue;
+        const QFontMetrics fm = w->fontMetrics();
+        // chkLock's 17 px show its box only; its caption is its name, never meant to be seen.
+        if (const auto *box = qobject_cast<const QCheckBox *>(w); box && box->text() != "chkLock") {
+            QStyleOptionButton option;
+            option.initFrom(box);
+            option.text = box->text();
+            const QRect room =
+                box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+            check(w, box->text(), fm.size(Qt::TextShowMnemonic, box->text()), room.size());
+        }
+        if (const auto *label = qobject_cast<const QLabel *>(w)) {
+            const QRect room = label->contentsRect().marginsRemoved(
+                QMargins(label->margin(), label->margin(), label->margin(), label->margin()));
+            check(w, label->text(), fm.size(Qt::TextShowMnemonic, label->text()), room.size());
+        } else if (const auto *button = qobject_cast<const QPushButton *>(w)) {
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            option.icon = button->icon();
+            option.iconSize = button->iconSize();
+            const QRect room =
+                button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+            const QSize picture = button->icon().isNull() ? QSize() : button->iconSize();
+            QSize needed = fm.size(Qt::TextShowMnemonic, button->text());
+            if (qobject_cast<const kt::app::PictureAboveButton *>(w)) {
+                // The picture above, the caption wrapped into the width below it.
+                const QRect wrapped = fm.boundingRect(
+                    room, Qt::AlignHCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
+                    button->text());
+                needed = QSize(std::max(wrapped.width(), picture.width()),
+                               picture.height() + 6 + wrapped.height());
+            } else if (!picture.isEmpty()) {
+                // The picture left of the caption, 4 px apart, as the style lays them out.
+                needed =
+                    QSize(picture.width() + (button->text().isEmpty() ? 0 : 4 + needed.width()),
+                          std::max(picture.height(), needed.height()));
+            }
+            check(w, button->text(), needed, room.size());
+            // A picture is drawn with the pixels the screen has for it, not enlarged.
+            if (!picture.isEmpty()) {
+                int widest = 0;
+                for (const QSize &size : button->icon().availableSizes())
+                    widest = std::max(widest, size.width());
+                if (widest < picture.width() * w->devicePixelRatioF())
+                    clipped.push_back(str(w->objectName()) + ": the picture is enlarged");
+            }
+        } else if (const auto *group = qobject_cast<const QGroupBox *>(w)) {
+            QStyleOptionGroupBox option;
+            option.initFrom(group);
+            option.text = group->title();
+            option.subControls = QStyle::SC_GroupBoxLabel;
+            const QRect title = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                               QStyle::SC_GroupBoxLabel, group);
+            check(w, group->title(), fm.size(Qt::TextShowMnemonic, group->title()),
+                  title.intersected(group->rect()).size());
+        } else if (const auto *tabs = qobject_cast<const QTabBar *>(w)) {
+            const int padding =
+                tabs->style()->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, tabs);
+            for (int i = 0; i < tabs->count(); ++i) {
+                const QSize text = fm.size(Qt::TextShowMnemonic, tabs->tabText(i));
+                check(w, tabs->tabText(i), {text.width() + padding, text.height()},
+                      tabs->tabRect(i).size());
+                if (!tabs->rect().contains(tabs->tabRect(i)))
+                    clipped.push_back(str(tabs->tabText(i)) + ": the tab runs past its bar");
+            }
+        } else if (const auto *combo = qobject_cast<const QComboBox *>(w)) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            option.editable = combo->isEditable();
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                               QStyle::SC_ComboBoxEditField, combo);
+            for (int i = 0; i < combo->count(); ++i)
+                check(w, combo->itemText(i), fm.size(0, combo->itemText(i)), field.size());
+        }
+    }
+    return clipped;
+}
+
+TEST_P(FormShowTest, EveryCaptionFitsItsControl)
+{
+    Window w(languageKey(text::languageName(GetParam())));
+    w.frm.show();
+    w.frm.grab();
+    const std::vector<std::string> atStart = clippedCaptions(w.frm);
+    EXPECT_TRUE(atStart.empty()) << testing::PrintToString(atStart);
+
+    w.frm.setReadCardCaption(textOf(ids::kTextCancelReadCard, GetParam()));
+    // The messages the operations show: a scan's progress, then each outcome with the
+    // longest port a scan names.
+    for (int k : {ids::kTextStartScanReader, ids::kTextScanReader}) {
+        w.frm.setPanelText(Panel::Msg, textOf(k, GetParam()) + " ....");
+        const std::vector<std::string> clipped = clippedCaptions(w.frm);
+        EXPECT_TRUE(clipped.empty()) << testing::PrintToString(clipped);
+    }
+    for (int k = ids::kTextOpenCom; k < text::kTextCount; ++k) {
+        w.frm.setPanelText(Panel::Msg, textOf(k, GetParam()) + " (COM : #16)");
+        const std::vector<std::string> clipped = clippedCaptions(w.frm);
+        EXPECT_TRUE(clipped.empty()) << testing::PrintToString(clipped);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, FormShowTest, testing::ValuesIn(text::kLanguages),
