@@ -7,8 +7,8 @@ FUZZ_SECONDS ?= 60
 # The builds print one line a step; the nested make says nothing of the folders it enters.
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all help setup build release demo run test test-windows bench fuzz fuzz-smoke soak \
-	install package format format-check clean
+.PHONY: all help setup build release demo run test test-windows bench bench-save fuzz fuzz-smoke \
+	soak install package format format-check clean
 
 all: build
 
@@ -20,6 +20,7 @@ help:
 	@echo "make build         the Debug build with sanitizers and the tests, not run (build/dev)"
 	@echo "make release       the optimised build (build/release)"
 	@echo "make bench         the benchmarks (build/release), figures in build/bench.json"
+	@echo "make bench-save    the latest bench run into docs/bench.json and README's table"
 	@echo "make fuzz          each fuzz target for FUZZ_SECONDS (default 60) (build/fuzz)"
 	@echo "make fuzz-smoke    each fuzz target for 20 s, as CI runs them"
 	@echo "make soak          10 000 transactions against the simulator, 1 % of replies damaged"
@@ -63,6 +64,9 @@ test-windows:
 bench: release
 	@bash scripts/setup.sh bench
 	@bash scripts/bench.sh build/release
+
+bench-save:
+	@bash scripts/bench-save.sh build/release
 
 fuzz:
 	@bash scripts/setup.sh fuzz

@@ -1,6 +1,7 @@
 // kt4500ctl read-cards with no card on the reader: how often its thread wakes and how much of
 // a core it uses, measured from outside while it runs against kt4500-sim.
 
+#include "base/posix/child_process.h"
 #include "figures.h"
 #include "probes.h"
 #include "sim_process.h"
@@ -9,14 +10,11 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace kt::bench
 {
@@ -36,29 +34,12 @@ constexpr auto kSettleTime = std::chrono::seconds(2);
 pid_t startCtl(const std::string &ctlBinary, const std::vector<std::string> &args,
                const std::vector<std::string> &environment)
 {
-    std::vector<std::string> all{ctlBinary};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env = environment;
-    for (char **e = environ; *e != nullptr; ++e)
-        env.emplace_back(*e);
-    std::vector<char *> envp;
-    for (std::string &e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, ctlBinary.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return base::startChild(
+        {.program = ctlBinary,
+         .args = args,
+         .environment = base::environmentWith(environment),
+         .redirects = {base::Redirect::open(STDOUT_FILENO, "/dev/null", O_WRONLY),
+                       base::Redirect::open(STDERR_FILENO, "/dev/null", O_WRONLY)}});
 }
 
 } // namespace
@@ -120,9 +101,9 @@ std::vector<Figure> measureCtlFigures(const std::string &ctlBinary, const std::s
     }
     if (wakeups.samples.empty())
         return missing("kt4500ctl ended before it was measured");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        wakeups.note = "kt4500ctl ended with status " + std::to_string(WEXITSTATUS(status))
-                       + " (no reader found?)";
+    if (const int exitStatus = base::exitStatusOf(status); exitStatus != 0)
+        wakeups.note =
+            "kt4500ctl ended with status " + std::to_string(exitStatus) + " (no reader found?)";
     wakeups.met = wakeups.median() <= 150.0;
     cpu.met = cpu.median() <= 0.5;
     return {wakeups, cpu};

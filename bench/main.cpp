@@ -3,6 +3,7 @@
 
 #include "application.h"
 #include "figures.h"
+#include "saved_run.h"
 #include "stats.h"
 
 #include <QtGlobal>
@@ -12,8 +13,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace
@@ -24,7 +27,8 @@ using kt::bench::Figure;
 
 constexpr std::string_view kUsage =
     R"(Usage: kt4500-bench [--json FILE] [--log FILE] [--display :N] [--peer LABEL=PATH]...
-                    [--peer-missing LABEL=WHY]... [--quick] [--only GROUP]
+                    [--peer-missing LABEL=WHY]... [--commit TEXT] [--quick] [--only GROUP]
+       kt4500-bench --table FILE
 
 Measures kt4500-config against kt4500-sim on a pseudo-terminal (both found beside this
 program) and prints one table. Runs only as a benchmark: the exit status is 0 whatever the
@@ -34,6 +38,9 @@ figures are, 1 when it cannot run at all, 2 for a usage error.
   --display :N          an X display (Xvfb) on which the start of the window is measured
   --peer LABEL=PATH     a program whose start is measured the same way, for comparison
   --peer-missing LABEL=WHY  a peer that is not there, and why (shown in the table)
+  --commit TEXT         the tree measured (git describe), for the header and the JSON;
+                        "unknown" without it
+  --table FILE          print the header and the table of a run saved with --json, then exit
   --quick               fewer runs of each figure
   --only GROUP          only one group of figures: transact, absent, found, card, wake, blink,
                         start, provision
@@ -74,6 +81,8 @@ struct Options {
     std::string log;
     std::string display;
     std::vector<kt::bench::StartSubject> peers;
+    std::string commit = "unknown";
+    std::string table;
     bool quick = false;
     std::string only;
 };
@@ -104,6 +113,10 @@ std::optional<Options> parse(int argc, char **argv)
                 "transact", "absent", "found", "card", "wake", "blink", "start", "provision"};
             if (std::find(kGroups.begin(), kGroups.end(), options.only) == kGroups.end())
                 return std::nullopt;
+        } else if (arg == "--commit" && hasValue) {
+            options.commit = argv[++i];
+        } else if (arg == "--table" && hasValue) {
+            options.table = argv[++i];
         } else if (arg == "--json" && hasValue) {
             options.json = argv[++i];
         } else if (arg == "--log" && hasValue) {
@@ -121,6 +134,48 @@ std::optional<Options> parse(int argc, char **argv)
     return options;
 }
 
+std::string compilerName()
+{
+#if defined(__clang__)
+    return "Clang " __clang_version__;
+#elif defined(__GNUC__)
+    return "GCC " + std::to_string(__GNUC__) + "." + std::to_string(__GNUC_MINOR__) + "."
+           + std::to_string(__GNUC_PATCHLEVEL__);
+#else
+    return "unknown compiler";
+#endif
+}
+
+std::string utcNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    char text[32] = "unknown";
+    if (::gmtime_r(&now, &utc) != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// The saved run's header and table, as the run printed them.
+int printSavedTable(const std::string &path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        std::fprintf(stderr, "kt4500-bench: cannot read %s\n", path.c_str());
+        return 1;
+    }
+    std::string error;
+    const std::optional<kt::bench::SavedRun> saved = kt::bench::parseSavedRun(text.str(), error);
+    if (!saved) {
+        std::fprintf(stderr, "kt4500-bench: %s: %s\n", path.c_str(), error.c_str());
+        return 1;
+    }
+    std::fputs(kt::bench::formatReport(saved->run, saved->figures).c_str(), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -136,6 +191,10 @@ int main(int argc, char *argv[])
         std::fputs(kUsage.data(), stderr);
         return 2;
     }
+    if (!options->table.empty())
+        return printSavedTable(options->table);
+    const kt::bench::RunInfo run{utcNow(),   options->commit, compilerName(),
+                                 qVersion(), cpuModel(),      std::thread::hardware_concurrency()};
     kt::bench::RunCounts runs;
     if (options->quick)
         runs = {50, 8, 5, 4, 20, 1, 3, 3};
@@ -198,15 +257,10 @@ int main(int argc, char *argv[])
     if (g_log != nullptr)
         std::fclose(g_log);
 
-    std::printf("Machine: %u cores, %s\n\n%s", std::thread::hardware_concurrency(),
-                cpuModel().c_str(), kt::bench::formatTable(figures).c_str());
-    for (const Figure &f : figures) {
-        if (!f.note.empty())
-            std::printf("- %s: %s\n", f.name.c_str(), f.note.c_str());
-    }
+    std::fputs(kt::bench::formatReport(run, figures).c_str(), stdout);
     if (!options->json.empty()) {
         std::ofstream json(options->json);
-        json << kt::bench::formatJson(figures);
+        json << kt::bench::formatJson(run, figures);
         if (!json)
             std::fprintf(stderr, "kt4500-bench: cannot write %s\n", options->json.c_str());
     }

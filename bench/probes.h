@@ -66,6 +66,10 @@ public:
     bool isOpen() const override { return m_device.isOpen(); }
     bool write(std::span<const std::uint8_t> bytes) override;
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
+    link::ReadResult readWaitingByte(std::uint8_t &byte) override
+    {
+        return m_device.readWaitingByte(byte);
+    }
     std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
     void discardInput() override { m_device.discardInput(); }
     const link::OpenError &openError() const override { return m_device.openError(); }

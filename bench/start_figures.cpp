@@ -3,6 +3,7 @@
 // structure events, so the measurement costs the program nothing (no polling tool competes
 // with it for the processor).
 
+#include "base/posix/child_process.h"
 #include "figures.h"
 #include "probes.h"
 
@@ -16,7 +17,6 @@
 #include <fstream>
 #include <optional>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -24,8 +24,6 @@
 #ifdef KT_HAVE_XCB
 #include <xcb/xcb.h>
 #endif
-
-extern char **environ;
 
 namespace kt::bench
 {
@@ -76,57 +74,23 @@ double residentMiB(pid_t pid)
 // home and settings of this run, so that no user's files are read or changed.
 std::vector<std::string> childEnvironment(const std::string &display, const std::string &dir)
 {
-    static const std::vector<std::string> kDropped{"DISPLAY=",
-                                                   "HOME=",
-                                                   "XDG_RUNTIME_DIR=",
-                                                   "XDG_CONFIG_HOME=",
-                                                   "XDG_CACHE_HOME=",
-                                                   "QT_QPA_PLATFORM=",
-                                                   "KT4500_SETTINGS=",
-                                                   "KT4500_PORT_DIR=",
-                                                   "WAYLAND_DISPLAY=",
-                                                   "QT_SCALE_FACTOR=",
-                                                   "QT_SCREEN_SCALE_FACTORS="};
-    std::vector<std::string> env;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const bool dropped = std::any_of(kDropped.begin(), kDropped.end(),
-                                         [&](const auto &name) { return text.starts_with(name); });
-        if (!dropped)
-            env.push_back(text);
-    }
-    env.push_back("DISPLAY=" + display);
-    env.push_back("HOME=" + dir + "/home");
-    env.push_back("XDG_RUNTIME_DIR=" + dir + "/runtime");
-    env.push_back("KT4500_SETTINGS=" + dir + "/ReaderConfig.reg");
-    env.push_back("KT4500_PORT_DIR=" + dir + "/ports");
-    return env;
+    return base::environmentWith(
+        {"DISPLAY=" + display, "HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/runtime",
+         "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "QT_QPA_PLATFORM",
+         "KT4500_SETTINGS=" + dir + "/ReaderConfig.reg", "KT4500_PORT_DIR=" + dir + "/ports",
+         "WAYLAND_DISPLAY", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS"});
 }
 
+// The program with its output and its errors appended to the log.
 pid_t spawn(const std::string &path, const std::vector<std::string> &env, const std::string &log)
 {
-    std::vector<std::string> args{path};
-    std::vector<char *> argv;
-    for (auto &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envCopy = env;
-    std::vector<char *> envp;
-    for (auto &entry : envCopy)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return base::startChild(
+        {.program = path,
+         .environment = env,
+         .redirects = {
+             base::Redirect::open(STDIN_FILENO, "/dev/null", O_RDONLY),
+             base::Redirect::open(STDOUT_FILENO, log, O_WRONLY | O_CREAT | O_APPEND, 0644),
+             base::Redirect::dup(STDOUT_FILENO, STDERR_FILENO)}});
 }
 
 // Ends a started program: politely first, then for sure. Only our own child is signalled.

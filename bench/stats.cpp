@@ -29,13 +29,26 @@ int decimalsFor(const Figure &figure)
     return 1;
 }
 
-std::string jsonNumber(double value)
+// A JSON number printed with format, or null when not measured.
+std::string jsonNumber(double value, const char *format)
 {
     if (!std::isfinite(value))
         return "null";
     char text[64];
-    std::snprintf(text, sizeof text, "%.3f", value);
+    std::snprintf(text, sizeof text, format, value);
     return text;
+}
+
+// A summary figure, rounded for people to read.
+std::string jsonNumber(double value)
+{
+    return jsonNumber(value, "%.3f");
+}
+
+// As many digits as give the same double back, so that a saved run's table is the run's own.
+std::string exactNumber(double value)
+{
+    return jsonNumber(value, "%.17g");
 }
 
 std::string result(const Figure &figure)
@@ -161,19 +174,41 @@ std::string jsonEscaped(const std::string &text)
     return out;
 }
 
-std::string formatJson(const std::vector<Figure> &figures)
+std::string formatReport(const RunInfo &run, const std::vector<Figure> &figures)
 {
-    std::string json = "[\n";
+    std::string report = "Measured " + run.date + ", commit " + run.commit + ", " + run.compiler
+                         + ", Qt " + run.qt + ", " + std::to_string(run.cores) + " cores ("
+                         + run.cpu + ")\n\n" + formatTable(figures);
+    bool first = true;
+    for (const Figure &f : figures) {
+        if (f.note.empty())
+            continue;
+        report += (first ? "\n- " : "- ") + f.name + ": " + f.note + "\n";
+        first = false;
+    }
+    return report;
+}
+
+std::string formatJson(const RunInfo &run, const std::vector<Figure> &figures)
+{
+    const auto text = [](const std::string &value) { return "\"" + jsonEscaped(value) + "\""; };
+    std::string json = "{\n  \"run\": {\"date\": " + text(run.date) + ", \"commit\": "
+                       + text(run.commit) + ", \"compiler\": " + text(run.compiler)
+                       + ", \"qt\": " + text(run.qt) + ", \"cpu\": " + text(run.cpu)
+                       + ", \"cores\": " + std::to_string(run.cores) + "},\n  \"figures\": [\n";
     for (std::size_t i = 0; i < figures.size(); ++i) {
         const Figure &f = figures[i];
-        json += "  {\"name\": \"" + jsonEscaped(f.name) + "\", \"unit\": \"" + jsonEscaped(f.unit)
-                + "\", \"median\": " + jsonNumber(f.median()) + ", \"p95\": " + jsonNumber(f.p95())
-                + ", \"floor\": " + (f.floor ? jsonNumber(*f.floor) : "null") + ", \"goal\": \""
-                + jsonEscaped(f.goal) + "\", \"runs\": " + std::to_string(f.samples.size())
-                + ", \"met\": " + (f.met ? (*f.met ? "true" : "false") : "null") + ", \"note\": \""
-                + jsonEscaped(f.note) + "\"}" + (i + 1 < figures.size() ? "," : "") + "\n";
+        std::string samples;
+        for (double v : f.samples)
+            samples += (samples.empty() ? "" : ", ") + exactNumber(v);
+        json += "    {\"name\": " + text(f.name) + ", \"unit\": " + text(f.unit)
+                + ", \"median\": " + jsonNumber(f.median()) + ", \"p95\": " + jsonNumber(f.p95())
+                + ", \"floor\": " + (f.floor ? exactNumber(*f.floor) : "null") + ", \"goal\": "
+                + text(f.goal) + ", \"runs\": " + std::to_string(f.samples.size()) + ", \"met\": "
+                + (f.met ? (*f.met ? "true" : "false") : "null") + ", \"note\": " + text(f.note)
+                + ", \"samples\": [" + samples + "]}" + (i + 1 < figures.size() ? "," : "") + "\n";
     }
-    return json + "]\n";
+    return json + "  ]\n}\n";
 }
 
 } // namespace kt::bench

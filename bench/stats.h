@@ -35,12 +35,27 @@ struct Figure {
 // A figure not yet measured, with its floor and its goal as the table shows it.
 Figure figureOf(std::string name, std::string unit, double floor, std::string goal);
 
+// What a run was measured with, so that figures from two runs can be told apart.
+struct RunInfo {
+    std::string date;     // UTC, ISO 8601, e.g. "2026-12-09T02:10:00Z"
+    std::string commit;   // git describe --always --dirty of the tree built, or "unknown"
+    std::string compiler; // e.g. "GCC 12.2.0"
+    std::string qt;       // the Qt version the programs ran with, e.g. "6.4.2"
+    std::string cpu;      // the processor's model name
+    unsigned cores = 0;
+};
+
 // One Markdown table: figure, runs, median, p95, floor, goal, ratio to the floor, result.
 std::string formatTable(const std::vector<Figure> &figures);
 
-// A JSON array with one object per figure: name, unit, median, p95, floor, goal, and also
-// runs, met and note. Numbers that were not measured are null.
-std::string formatJson(const std::vector<Figure> &figures);
+// The run's one-line header, the table, and a list of the figures' notes: what the benchmark
+// prints, and what README quotes.
+std::string formatReport(const RunInfo &run, const std::vector<Figure> &figures);
+
+// A JSON object: "run" with the RunInfo's fields, and "figures", an array with one object per
+// figure: name, unit, median, p95, floor, goal, runs, met, note and its samples. Numbers that
+// were not measured are null.
+std::string formatJson(const RunInfo &run, const std::vector<Figure> &figures);
 
 // Text with JSON's escapes, without the quotes around it.
 std::string jsonEscaped(const std::string &text);

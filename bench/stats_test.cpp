@@ -1,3 +1,4 @@
+#include "saved_run.h"
 #include "stats.h"
 
 #include <cmath>
@@ -42,8 +43,8 @@ TEST(BenchStats, EmptySamplesAreNotMeasuredAnywhere)
 
     const Figure empty{"Start", "ms", {}, 9.0, "median <= 300", {}, "no display"};
     EXPECT_FALSE(empty.ratioToFloor());
-    const std::string json = kt::bench::formatJson({empty});
-    EXPECT_NE(json.find("\"median\": null, \"p95\": null, \"floor\": 9.000"), std::string::npos)
+    const std::string json = kt::bench::formatJson({}, {empty});
+    EXPECT_NE(json.find("\"median\": null, \"p95\": null, \"floor\": 9,"), std::string::npos)
         << json;
     EXPECT_NE(json.find("\"runs\": 0, \"met\": null"), std::string::npos) << json;
     EXPECT_NE(kt::bench::formatTable({empty}).find("not measured"), std::string::npos);
@@ -85,6 +86,39 @@ TEST(BenchStats, JsonEscapesWhatWouldBreakTheFile)
     EXPECT_EQ(kt::bench::jsonEscaped("Transact \"A00B\""), "Transact \\\"A00B\\\"");
     EXPECT_EQ(kt::bench::jsonEscaped("a\\b\nc\td\x01"), "a\\\\b\\nc\\td\\u0001");
     EXPECT_EQ(kt::bench::jsonEscaped("\xC2\xB1 10 ms"), "\xC2\xB1 10 ms"); // UTF-8 kept
+}
+
+// The README's table is made from the saved file: it must be the table the run printed, with
+// the run's header, for every kind of figure.
+TEST(BenchStats, SavedRunGivesBackTheRunsOwnReport)
+{
+    const kt::bench::RunInfo run{
+        "2026-12-09T02:10:00Z", "a5a3dcb-dirty", "GCC 12.2.0", "6.4.2", "AMD EPYC \"7B13\"", 2};
+    const std::vector<Figure> figures{
+        {"Transact \"A00B\"", "ms", {9.47123456789, 9.3, 10.96}, 9.0, "median <= 9.6", true, {}},
+        {"Wake-ups", "/s", {101.7, 118.1}, 1000.0 * 7 / 89 + 5, "median <= 150", false, "a\\b"},
+        {"peer: start", "ms", {250.0}, {}, "-", {}, "\xC2\xB1 10 ms\nsecond line"},
+        {"Start", "ms", {}, {}, "median <= 300", {}, "no display"},
+    };
+    std::string error;
+    const auto saved = kt::bench::parseSavedRun(kt::bench::formatJson(run, figures), error);
+    ASSERT_TRUE(saved) << error;
+    EXPECT_EQ(kt::bench::formatReport(saved->run, saved->figures),
+              kt::bench::formatReport(run, figures));
+    const std::string report = kt::bench::formatReport(run, figures);
+    for (const char *part : {"2026-12-09T02:10:00Z", "a5a3dcb-dirty", "GCC 12.2.0", "Qt 6.4.2",
+                             "2 cores (AMD EPYC \"7B13\")", "- Start: no display"})
+        EXPECT_NE(report.find(part), std::string::npos) << part << "\n" << report;
+
+    // What is not a saved run is refused, not shown as an empty table.
+    for (const char *bad :
+         {"", "[{\"name\": \"old array\"}]", "{\"run\": {}, \"figures\": [1]}",
+          "{\"run\": {}, \"figures\": [{\"name\": \"x\", \"samples\": [\"9\"]}]}"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(kt::bench::parseSavedRun(bad, error));
+        EXPECT_FALSE(error.empty());
+        error.clear();
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // back as written, every other value of the key stays as it was), and loading the four
 // settings from it ends in values the window can use.
 
+#include "base/utf8.h"
 #include "fuzz_support.h"
 #include "settings/app_settings.h"
 #include "settings/reg_format.h"
@@ -66,34 +67,6 @@ bool sameValue(const Value &a, const Value &b)
     return true;
 }
 
-// Well-formed UTF-8: no stray continuation byte, no overlong form, no surrogate, nothing
-// above U+10FFFF.
-bool isUtf8(std::string_view text)
-{
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80                   ? 1
-                                   : lead >= 0xC2 && lead < 0xE0 ? 2
-                                   : lead >= 0xE0 && lead < 0xF0 ? 3
-                                   : lead >= 0xF0 && lead < 0xF5 ? 4
-                                                                 : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        std::uint32_t cp = length == 1 ? lead : lead & (0xFFu >> (length + 1));
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = cp << 6 | (c & 0x3Fu);
-        }
-        if ((length == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000)))
-            || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -138,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const Value *stored = find(after, name);
         require(stored != nullptr, "a value written is there");
         // A "Version 5.00" file stores strings in UTF-16, which cannot carry broken UTF-8.
-        if (value.type == Value::Type::String && !isUtf8(value.text))
+        if (value.type == Value::Type::String && !kt::base::isUtf8(value.text))
             continue;
         require(sameValue(*stored, value), "a value written reads back as written");
     }

@@ -69,7 +69,9 @@ if command -v Xvfb >/dev/null; then
         xvfb=
     done
 fi
-args=(--json "$out/bench.json" --log "$out/bench.log")
+# The tree measured, as the header and bench.json name it.
+commit=$(git -C "$root" describe --always --dirty 2>/dev/null || echo unknown)
+args=(--json "$out/bench.json" --log "$out/bench.log" --commit "$commit")
 if [ -n "$display" ]; then
     args+=(--display "$display")
 else
@@ -78,4 +80,4 @@ fi
 
 echo "bench: measuring (about a minute) ..."
 "$bench" "${args[@]}" "${peer[@]}"
-echo "bench: figures written to build/bench.json"
+echo "bench: figures written to build/bench.json ('make bench-save' keeps them in docs/ and README)"

@@ -188,9 +188,11 @@ bool ReaderLink::runTransaction(std::string_view command)
     const std::uint32_t start = m_clock.nowMs();
     std::uint32_t elapsed = 0;
     std::size_t received = 0;
+    // Asleep on the port between reads, the link needs no read that waits as well.
+    const bool sleepsOnPort = m_wait != nullptr && m_device.readableDescriptor().has_value();
     do {
         std::uint8_t byte = 0;
-        switch (m_device.readByte(byte)) {
+        switch (sleepsOnPort ? m_device.readWaitingByte(byte) : m_device.readByte(byte)) {
         case ReadResult::Byte: {
             ++received;
             m_receiveBuffer[static_cast<std::size_t>(m_replyLength)] = byte;

@@ -72,6 +72,9 @@ public:
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;
     // Returns at once with a waiting byte, or after about 1 ms with none.
     virtual ReadResult readByte(std::uint8_t &byte) = 0;
+    // As readByte, but never waits: for a caller that sleeps on readableDescriptor() itself
+    // between reads. A device that cannot tell without waiting waits as readByte does.
+    virtual ReadResult readWaitingByte(std::uint8_t &byte) { return readByte(byte); }
     // While open, a descriptor that poll() reports readable when a byte waits or the port
     // hangs up, so that a reply can be waited for asleep. nullopt: there is none, and the
     // link paces its reply wait by readByte's own 1 ms wait.

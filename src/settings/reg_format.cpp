@@ -1,5 +1,7 @@
 #include "reg_format.h"
 
+#include "base/utf8.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -225,34 +227,6 @@ std::string decodeString(std::string_view bytes, bool isVersion5)
     return out;
 }
 
-// One code point of UTF-8 at text[i] and its length; a byte that does not start a valid
-// sequence is U+FFFD of length 1.
-std::pair<std::uint32_t, std::size_t> nextCodePoint(std::string_view text, std::size_t i)
-{
-    static constexpr std::uint32_t kInvalid = 0xFFFD;
-    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t extra = lead < 0x80             ? 0
-                              : (lead & 0xE0) == 0xC0 ? 1
-                              : (lead & 0xF0) == 0xE0 ? 2
-                              : (lead & 0xF8) == 0xF0 ? 3
-                                                      : 4;
-    if (extra == 0)
-        return {lead, 1};
-    if (extra > 3 || i + extra >= text.size())
-        return {kInvalid, 1};
-    std::uint32_t cp = lead & (0x7Fu >> (extra + 1));
-    for (std::size_t k = 1; k <= extra; ++k) {
-        const auto c = static_cast<unsigned char>(text[i + k]);
-        if ((c & 0xC0) != 0x80)
-            return {kInvalid, 1};
-        cp = (cp << 6) | (c & 0x3Fu);
-    }
-    if (cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))
-        return {kInvalid, 1};
-    return {cp, extra + 1};
-}
-
 // The inverse of decodeString, with the terminating zero.
 std::string encodeString(std::string_view text, bool isVersion5)
 {
@@ -260,7 +234,9 @@ std::string encodeString(std::string_view text, bool isVersion5)
         return std::string(text) + '\0';
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
-        const auto [cp, length] = nextCodePoint(text, i);
+        // A byte that does not start a well-formed sequence is U+FFFD.
+        const auto [cp, length] =
+            base::firstUtf8Sequence(text.substr(i)).value_or(base::Utf8Sequence{0xFFFD, 1});
         if (cp >= 0x10000) {
             appendUtf16(out, 0xD800 + ((cp - 0x10000) >> 10));
             appendUtf16(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));

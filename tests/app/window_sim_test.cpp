@@ -6,6 +6,7 @@
 #include "link/reader_link.h"
 #include "settings/posix/reg_file_store.h"
 #include "sim_process.h"
+#include "temp_dir.h"
 #include "window_fakes.h"
 
 #include <QCheckBox>
@@ -32,13 +33,7 @@ namespace
 using namespace std::chrono_literals;
 using kt::sim::SimProcess;
 
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using kt::test::readFile;
 
 // An installed machine whose settings key exists but holds nothing yet: the defaults apply,
 // so the sweep with the lock box ticked tries 19200 baud, where the simulator listens.

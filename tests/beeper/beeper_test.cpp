@@ -2,6 +2,7 @@
 // folder, so no sound hardware is needed and nothing is heard.
 
 #include "app/beeper.h"
+#include "temp_dir.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -43,9 +44,8 @@ class BeeperTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kt-beeper-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_home = pattern;
+        ASSERT_FALSE(m_homeDir.path().empty());
+        m_home = m_homeDir.path();
         m_capture = m_home / "capture.raw";
         saveEnv("HOME");
         saveEnv("XDG_CONFIG_HOME");
@@ -68,8 +68,6 @@ protected:
             }
         }
         snd_config_update_free_global();
-        std::error_code ignored;
-        fs::remove_all(m_home, ignored);
     }
 
     void useAsoundrc(const std::string &text)
@@ -132,6 +130,7 @@ private:
         m_savedEnv.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
     }
 
+    const kt::test::TempDir m_homeDir{"kt-beeper"};
     fs::path m_home;
     fs::path m_capture;
     std::vector<std::pair<std::string, std::optional<std::string>>> m_savedEnv;

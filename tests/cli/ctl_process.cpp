@@ -1,17 +1,18 @@
 #include "ctl_process.h"
 
+#include "base/posix/child_process.h"
+#include "base/posix/unique_fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
+#include <utility>
 
 namespace kt::test
 {
@@ -29,76 +30,38 @@ int remainingMs(Clock::time_point deadline)
     return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
-std::vector<std::string> environmentWith(const std::map<std::string, std::string> &overrides)
-{
-    std::vector<std::string> all;
-    for (char **e = environ; *e != nullptr; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('='));
-        if (!overrides.contains(name))
-            all.push_back(entry);
-    }
-    for (const auto &[name, value] : overrides)
-        all.push_back(name + "=" + value);
-    return all;
-}
-
 } // namespace
 
 CtlProcess::CtlProcess(const std::vector<std::string> &args, const CtlOptions &options)
 {
-    std::vector<std::string> argvStrings{kCtlBinary};
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<std::string> envStrings = environmentWith(options.environment);
-    std::vector<char *> argv;
-    for (auto &a : argvStrings)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<char *> envp;
-    for (auto &e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    auto out = base::makePipe();
+    auto err = base::makePipe();
+    if (!out || !err)
+        return;
+    // A pipe whose reading end is closed before the program starts.
+    std::optional<base::Pipe> gone;
+    std::vector<base::Redirect> redirects{base::Redirect::open(STDIN_FILENO, "/dev/null", O_RDONLY),
+                                          base::Redirect::dup(out->write.get(), STDOUT_FILENO)};
+    if (options.stdoutTo == Stdout::DevFull) {
+        redirects.push_back(base::Redirect::open(STDOUT_FILENO, "/dev/full", O_WRONLY));
+    } else if (options.stdoutTo == Stdout::ClosedPipe && (gone = base::makePipe())) {
+        gone->read.reset();
+        redirects.push_back(base::Redirect::dup(gone->write.get(), STDOUT_FILENO));
+    }
+    redirects.push_back(base::Redirect::dup(err->write.get(), STDERR_FILENO));
+    if (options.closedDescriptor >= 0)
+        redirects.push_back(base::Redirect::close(options.closedDescriptor));
+    std::vector<std::string> environment;
+    for (const auto &[name, value] : options.environment)
+        environment.push_back(name + "=" + value);
 
-    int out[2];
-    int err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
-        return;
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return;
-    }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        // Only async-signal-safe calls from here to exec.
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        ::dup2(devNull, STDIN_FILENO);
-        ::dup2(out[1], STDOUT_FILENO);
-        if (options.stdoutTo == Stdout::DevFull) {
-            ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
-        } else if (options.stdoutTo == Stdout::ClosedPipe) {
-            int gone[2];
-            if (::pipe(gone) == 0) {
-                ::close(gone[0]);
-                ::dup2(gone[1], STDOUT_FILENO);
-            }
-        }
-        ::dup2(err[1], STDERR_FILENO);
-        if (options.closedDescriptor >= 0)
-            ::close(options.closedDescriptor);
-        if (options.user) {
-            const gid_t group = static_cast<gid_t>(*options.user);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0
-                || ::setuid(*options.user) != 0)
-                ::_exit(125);
-        }
-        ::execve(kCtlBinary.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    m_outFd = out[0];
-    m_errFd = err[0];
+    const pid_t pid = base::startChild({.program = kCtlBinary,
+                                        .args = args,
+                                        .environment = base::environmentWith(environment),
+                                        .redirects = std::move(redirects),
+                                        .user = options.user});
+    m_outFd = out->read.release();
+    m_errFd = err->read.release();
     m_pid = pid > 0 ? pid : -1;
 }
 
@@ -172,7 +135,7 @@ int CtlProcess::wait(std::chrono::milliseconds timeout)
     m_pid = -1;
     if (!ended)
         return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return base::exitStatusOf(status);
 }
 
 std::vector<std::string> CtlProcess::outLines() const

@@ -1,5 +1,6 @@
 // Which port numbers the listing shows, and how entries that lead nowhere are told apart.
 #include "ports.h"
+#include "temp_dir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -14,8 +15,8 @@ using Folders = kt::link::PosixSerialDevice::Folders;
 
 TEST(Ports, ListsTheSweptNumbersAndHigherEntriesAndTellsWhatIsThere)
 {
-    std::string dir = (fs::temp_directory_path() / "kt4500ctl-ports.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+    const kt::test::TempDir folder("kt4500ctl-ports");
+    const std::string dir = folder.str();
     for (const char *name : {"COM3", "COM20", "COM9999", "COM10000", "COM017", "COM0", "COMx",
                              "COM21a", "com22", "LCK..ttyS0"})
         std::ofstream(fs::path(dir) / name) << "";
@@ -35,7 +36,6 @@ TEST(Ports, ListsTheSweptNumbersAndHigherEntriesAndTellsWhatIsThere)
     EXPECT_NE(file.detail.find("not a serial port"), std::string::npos) << file.detail;
     EXPECT_EQ(kt::cli::probePort(4, folders).state, kt::cli::PortState::Absent);
     EXPECT_EQ(kt::cli::probePort(5, folders).entry, "");
-    fs::remove_all(dir);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // kt4500ctl provision's logic over a fake bench of readers, and its CSV report.
 #include "provision.h"
 #include "report.h"
+#include "temp_dir.h"
 
 #include <algorithm>
 #include <deque>
@@ -248,9 +249,8 @@ TEST(Report, QuotesAndEscapesWhatNeedsIt)
 
 TEST(Report, StartsWithItsHeaderAndKnowsTheReadersOfEarlierRuns)
 {
-    char folder[] = "/tmp/kt-report-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/report.csv";
+    const kt::test::TempDir folder("kt-report");
+    const std::string path = folder.file("report.csv");
     ReportRow row{"t", 3, "A\"B,C;1D", "03.20-01", "01", "05", "001", "101", "19200,e,8,1", "ok"};
     {
         Report report;
@@ -271,12 +271,11 @@ TEST(Report, StartsWithItsHeaderAndKnowsTheReadersOfEarlierRuns)
     EXPECT_EQ(text.str().rfind(std::string(kReportHeader) + "\nt,COM3,", 0), 0u) << "one header";
     EXPECT_EQ(parseCsv(text.str()).size(), 3u);
 
-    const std::string other = std::string(folder) + "/notes.txt";
+    const std::string other = folder.file("notes.txt");
     std::ofstream(other) << "my notes\n";
     Report notes;
     EXPECT_FALSE(notes.open(other, error));
     EXPECT_NE(error.find("not a provisioning report"), std::string::npos);
-    std::filesystem::remove_all(folder);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "fault_rig.h"
 
+#include "base/posix/child_process.h"
+#include "base/posix/write_all.h"
+
 #include <cerrno>
-#include <fstream>
 #include <grp.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,18 +26,6 @@ void record(const log::Category &category, log::Level level, std::string_view me
     g_logLines.push_back(std::string(category.name) + ": " + std::string(message));
 }
 
-bool writeAllTo(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 } // namespace
 
 LogCapture::LogCapture()
@@ -87,8 +76,8 @@ ChildResult runUnprivileged(const std::function<std::string()> &body)
         }
         std::string output = dropped ? body() : std::string();
         const char flag = dropped ? '1' : '0';
-        const bool sent =
-            writeAllTo(out[1], std::string_view(&flag, 1)) && writeAllTo(out[1], output);
+        const bool sent = kt::base::writeAll(out[1], std::string_view(&flag, 1))
+                          && kt::base::writeAll(out[1], output);
         // No destructors, no atexit handlers of the parent's test framework.
         ::_exit(sent ? 0 : 1);
     }
@@ -107,25 +96,11 @@ ChildResult runUnprivileged(const std::function<std::string()> &body)
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.exitStatus = base::exitStatusOf(status);
     result.ranUnprivileged = !all.empty() && all.front() == '1';
     if (!all.empty())
         result.output = all.substr(1);
     return result;
-}
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-void writeFile(const std::string &path, std::string_view bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 } // namespace kt::test

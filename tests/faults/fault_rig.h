@@ -1,13 +1,15 @@
 #pragma once
 
 // What the fault tests share: a serial device that lets a test act at an exact point of the
-// exchange, a way to run a piece of the tool as an unprivileged user, and small file helpers.
+// exchange, a way to run a piece of the tool as an unprivileged user, and (from temp_dir.h)
+// small file helpers.
 
 #include "fake_view.h"
 #include "link/serial_device.h"
 #include "log/log.h"
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
+#include "temp_dir.h"
 
 #include <functional>
 #include <mutex>
@@ -51,6 +53,10 @@ public:
         return m_device.write(bytes);
     }
     link::ReadResult readByte(std::uint8_t &byte) override { return m_device.readByte(byte); }
+    link::ReadResult readWaitingByte(std::uint8_t &byte) override
+    {
+        return m_device.readWaitingByte(byte);
+    }
     std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
     void discardInput() override { m_device.discardInput(); }
     const link::OpenError &openError() const override { return m_device.openError(); }
@@ -87,8 +93,5 @@ struct ChildResult {
 // Runs body in a child process that has dropped root for the user and group nobody (when the
 // tests run as root, as CI does); the child returns what body returns.
 ChildResult runUnprivileged(const std::function<std::string()> &body);
-
-std::string readFile(const std::string &path);
-void writeFile(const std::string &path, std::string_view bytes);
 
 } // namespace kt::test

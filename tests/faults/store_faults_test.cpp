@@ -4,6 +4,7 @@
 // two programs at the same moment. Loading falls back as the settings rules say, a save never
 // leaves a damaged or foreign file behind, and no stored value is lost.
 
+#include "base/posix/child_process.h"
 #include "fault_rig.h"
 #include "settings/app_settings.h"
 #include "settings/posix/reg_file_store.h"
@@ -66,11 +67,8 @@ class StoreFaults : public ::testing::Test
 protected:
     void SetUp() override
     {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/kt4500-faults.XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        ASSERT_FALSE(m_dir.path().empty());
+        dir = m_dir.str();
         // Open to everyone, so that a child running as nobody meets only the modes a test sets.
         fs::permissions(dir, fs::perms(0755));
         path = dir + "/ReaderConfig.reg";
@@ -78,8 +76,8 @@ protected:
     void TearDown() override
     {
         std::error_code ignored;
+        // Taken back from a test that took them away, so that the folder can be removed.
         fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
     }
 
     // The folder's entries other than the settings file: left-over temporary files.
@@ -93,6 +91,7 @@ protected:
         return found;
     }
 
+    const kt::test::TempDir m_dir{"kt4500-faults"};
     std::string dir;
     std::string path;
 };
@@ -449,7 +448,7 @@ TEST_F(StoreFaults, TwoProgramsSavingAtOnceLeaveOneWholeVersion)
         for (int k = 0; k < 2; ++k) {
             int status = 0;
             if (statuses[k] < 0 && ::waitpid(savers[k], &status, WNOHANG) == savers[k])
-                statuses[k] = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+                statuses[k] = kt::base::exitStatusOf(status);
             running = running || statuses[k] < 0;
         }
     }

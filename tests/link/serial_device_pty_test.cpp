@@ -154,6 +154,14 @@ TEST_F(PtyTest, PutsTheExactFrameOnTheLineAndTakesOnlyTheReplyThatFollowsIt)
     reader.join();
     EXPECT_EQ(frame, std::string("\x09\x41\x30\x30\x42\x30\x41\x0D"));
     EXPECT_EQ(link.lastReply(), "\n0A\r");
+
+    // A second frame right behind the reply arrives with it, in the same read: it is dropped
+    // with the rest of the input before the next command, not taken as that command's answer.
+    reader = answerFrame(8, "\n0A\r\n0A\r", frame);
+    EXPECT_TRUE(link.transact("A00B"));
+    reader.join();
+    EXPECT_FALSE(link.transact("A00V"));
+    EXPECT_EQ(readLine(8), "\tA00V1E\r");
     link.closePort();
 }
 

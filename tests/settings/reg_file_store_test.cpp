@@ -1,3 +1,4 @@
+#include "base/posix/child_process.h"
 #include "settings/posix/reg_file_store.h"
 #include "settings/reg_format.h"
 #include "temp_dir.h"
@@ -15,6 +16,9 @@
 using kt::settings::KeyValues;
 using kt::settings::RegFileStore;
 using kt::settings::Value;
+using kt::test::readFile;
+using kt::test::TempDir;
+using kt::test::writeFile;
 
 namespace
 {
@@ -39,7 +43,7 @@ int exitCode(pid_t pid)
 {
     int status = 0;
     ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return kt::base::exitStatusOf(status);
 }
 
 // Every entry of the folder: its kind, and a regular file's size and first 4 KiB.
@@ -182,9 +186,8 @@ TEST(RegFileStore, InterruptedInPlaceSaveLoadsAsDamagedUntilTheNextSave)
     EXPECT_EQ(readFile(path), kValid) << "the old content is put back";
 
     EXPECT_EQ(saveWithSizeLimit(true), 128 + SIGXFSZ);
-    const auto left = readFile(path);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(left->size(), 4096u);
+    const std::string left = readFile(path);
+    ASSERT_EQ(left.size(), 4096u) << "the file is there, cut at the limit";
     EXPECT_FALSE(RegFileStore(path).load()) << "half of a save is not taken as stored values";
     EXPECT_EQ(readFile(path), left);
 

@@ -173,7 +173,7 @@ TEST(RegEdit, StringsReadBackAsWritten)
 {
     for (const auto &head : {kHead, kHead5}) {
         for (const std::string text :
-             {"", "q\"uote", "back\\slash\\", "tab\there", "line\nbreak", "cr\r\nlf",
+             {"", "q\"uote", "back\\slash\\", "tab\there", "line\nbreak", "cr\r\nlf", "caf\xC3\xA9",
               "\xE4\xB8\xAD", "\xFF raw", "\xF0\x9F\x98\x80\n"}) {
             SCOPED_TRACE(head + text);
             auto doc = Document::parse(head);

@@ -5,6 +5,7 @@
 #include "link/frame.h"
 #include "link/hex.h"
 #include "sim_process.h"
+#include "temp_dir.h"
 
 #include <cerrno>
 #include <csignal>
@@ -271,10 +272,8 @@ TEST(SimPty, StaleLinkIsReplaced)
 
 TEST(SimPty, RefusesToReplaceAnythingButALink)
 {
-    const fs::path dir =
-        fs::temp_directory_path() / ("kt4500-sim-file." + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const fs::path file = dir / "COM3";
+    const kt::test::TempDir dir("kt4500-sim-file");
+    const fs::path file = dir.path() / "COM3";
     std::ofstream(file) << "keep me\n";
 
     const auto run = kt::sim::runSim({"--link", file.string()});
@@ -284,15 +283,12 @@ TEST(SimPty, RefusesToReplaceAnythingButALink)
     std::string content;
     std::getline(kept, content);
     EXPECT_EQ(content, "keep me");
-    fs::remove_all(dir);
 }
 
 TEST(SimPty, BadOptionsAreRefusedBeforeAnythingIsCreated)
 {
-    const fs::path dir =
-        fs::temp_directory_path() / ("kt4500-sim-opt." + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string link = (dir / "COM3").string();
+    const kt::test::TempDir dir("kt4500-sim-opt");
+    const std::string link = dir.file("COM3");
     const std::vector<std::vector<std::string>> cases = {
         {"--link", link, "--id", "0"},
         {"--link", link, "--id", "100"},
@@ -314,7 +310,6 @@ TEST(SimPty, BadOptionsAreRefusedBeforeAnythingIsCreated)
         EXPECT_NE(run.output.find("kt4500-sim: "), std::string::npos) << run.output;
         EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
     }
-    fs::remove_all(dir);
 }
 
 TEST(SimPty, HelpNamesEveryOptionAndCommand)

@@ -69,7 +69,16 @@ bool PortWatch::open(int portNumber, std::string_view lineSettings)
 
 link::ReadResult PortWatch::readByte(std::uint8_t &byte)
 {
-    const link::ReadResult result = m_device.readByte(byte);
+    return noted(m_device.readByte(byte));
+}
+
+link::ReadResult PortWatch::readWaitingByte(std::uint8_t &byte)
+{
+    return noted(m_device.readWaitingByte(byte));
+}
+
+link::ReadResult PortWatch::noted(link::ReadResult result)
+{
     if (result == link::ReadResult::HungUp
         && std::find(m_hangUps.begin(), m_hangUps.end(), m_openPort) == m_hangUps.end())
         m_hangUps.push_back(m_openPort);

@@ -48,6 +48,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return m_device.isOpen(); }
     bool write(std::span<const std::uint8_t> bytes) override { return m_device.write(bytes); }
     link::ReadResult readByte(std::uint8_t &byte) override;
+    link::ReadResult readWaitingByte(std::uint8_t &byte) override;
     std::optional<int> readableDescriptor() const override { return m_device.readableDescriptor(); }
     void discardInput() override { m_device.discardInput(); }
     const std::vector<link::OtherOpener> &alsoOpenIn() const override
@@ -56,6 +57,9 @@ public:
     }
 
 private:
+    // Notes a hang-up of the open port, once, for standard error.
+    link::ReadResult noted(link::ReadResult result);
+
     link::SerialDevice &m_device;
     std::optional<int> m_pinned;
     bool m_refusing = false;

@@ -1,5 +1,7 @@
 #include "printer.h"
 
+#include "base/utf8.h"
+
 #include <cerrno>
 #include <cstdint>
 
@@ -10,47 +12,6 @@ namespace
 {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD"; // U+FFFD
-
-bool isContinuation(unsigned char c)
-{
-    return (c & 0xC0) == 0x80;
-}
-
-// The length of the well-formed UTF-8 sequence at the start of s, 0 when there is none.
-std::size_t sequenceLength(std::string_view s)
-{
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = at(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0; // no overlong forms
-        if (lead == 0xED)
-            high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (s.size() < length || at(1) < low || at(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (!isContinuation(at(i)))
-            return 0;
-    }
-    return length;
-}
 
 bool isControl(std::string_view sequence)
 {
@@ -68,12 +29,13 @@ std::string cleanText(std::string_view bytes)
     std::string clean;
     clean.reserve(bytes.size());
     while (!bytes.empty()) {
-        const std::size_t length = sequenceLength(bytes);
-        if (length == 0) {
+        const auto utf8 = base::firstUtf8Sequence(bytes);
+        if (!utf8) {
             clean += kReplacement;
             bytes.remove_prefix(1);
             continue;
         }
+        const std::size_t length = utf8->length;
         const std::string_view sequence = bytes.substr(0, length);
         if (isControl(sequence))
             clean += kReplacement;

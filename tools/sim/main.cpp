@@ -1,5 +1,6 @@
 // kt4500-sim: a KT4500 reader on a pseudo-terminal, for tests, demos and training.
 
+#include "base/posix/write_all.h"
 #include "console.h"
 #include "link/posix/termios_setup.h"
 #include "sim_reader.h"
@@ -29,6 +30,7 @@
 namespace
 {
 
+using kt::base::writeAll;
 using kt::sim::ConsoleAction;
 using kt::sim::Reply;
 using kt::sim::SimReader;
@@ -176,19 +178,6 @@ std::optional<int> parseOptions(int argc, char **argv, Options &options)
     return std::nullopt;
 }
 
-// Writes all of the text, retrying after signals; a full or closed output loses the rest.
-void writeAll(int fd, std::string_view text)
-{
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
 // One line per event, each written at once so that a reader of the file sees it complete.
 class Log
 {
@@ -208,6 +197,7 @@ public:
         std::string out = stamp.data();
         out += text;
         out += '\n';
+        // A full or closed output loses the rest of the line.
         writeAll(m_fd, out);
     }
 
@@ -494,17 +484,8 @@ private:
             }
             if (!reply.bytes.empty())
                 m_log.line("tx " + kt::sim::describeBytes(reply.bytes));
-            std::string_view rest = reply.bytes;
-            while (!rest.empty()) {
-                const ssize_t n = ::write(m_pty.master(), rest.data(), rest.size());
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n <= 0) {
-                    m_log.line("reply not sent in full: the client's input is full");
-                    break;
-                }
-                rest.remove_prefix(static_cast<std::size_t>(n));
-            }
+            if (!writeAll(m_pty.master(), reply.bytes))
+                m_log.line("reply not sent in full: the client's input is full");
             m_reader.replySent(reply);
         }
     }

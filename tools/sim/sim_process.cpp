@@ -1,5 +1,8 @@
 #include "sim_process.h"
 
+#include "base/posix/child_process.h"
+#include "base/posix/unique_fd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -8,14 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
-
-extern char **environ;
 
 namespace kt::sim
 {
@@ -30,32 +30,6 @@ int remainingMs(Clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return static_cast<int>(std::max<long long>(0, left.count()));
-}
-
-// Starts the simulator with its standard streams on the given descriptors (-1: inherited).
-pid_t spawnSim(const std::string &binary, const std::vector<std::string> &args, int in, int out,
-               int err)
-{
-    std::vector<std::string> all{binary};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (in >= 0)
-        posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-    if (out >= 0)
-        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    if (err >= 0)
-        posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
 }
 
 // Reads until end of file or the deadline; false at the deadline.
@@ -79,12 +53,6 @@ bool drain(int fd, Clock::time_point deadline, std::string *into)
     }
 }
 
-int exitStatusOf(int status)
-{
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
-}
 } // namespace
 
 SimProcess::SimProcess(std::vector<std::string> extraArgs, std::string portName,
@@ -114,22 +82,22 @@ SimProcess::SimProcess(SimOptions options)
     if (options.prepare)
         options.prepare(portDir());
 
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0)
+    auto in = base::makePipe();
+    auto out = base::makePipe();
+    if (!in || !out)
         return;
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]);
-        ::close(in[1]);
-        return;
-    }
     std::vector<std::string> args{"--link", m_link, "--log", logPath()};
     args.insert(args.end(), options.args.begin(), options.args.end());
-    m_pid = spawnSim(options.binary.empty() ? kBuiltSim : options.binary, args, in[0], out[1], -1);
-    ::close(in[0]);
-    ::close(out[1]);
-    m_stdin = in[1];
-    m_stdout = out[0];
+    m_pid = base::startChild({.program = options.binary.empty() ? kBuiltSim : options.binary,
+                              .args = std::move(args),
+                              .redirects = {base::Redirect::dup(in->read.get(), STDIN_FILENO),
+                                            base::Redirect::dup(out->write.get(), STDOUT_FILENO)}});
+    // Only the child holds these ends now: its end of input and ours of output come when
+    // the other side closes.
+    in->read.reset();
+    out->write.reset();
+    m_stdin = in->write.release();
+    m_stdout = out->read.release();
     if (m_pid <= 0) {
         m_pid = -1;
         return;
@@ -245,32 +213,32 @@ int SimProcess::waitForExit(std::chrono::milliseconds timeout)
     int status = 0;
     ::waitpid(m_pid, &status, 0);
     m_pid = -1;
-    return ended ? exitStatusOf(status) : -1;
+    return ended ? base::exitStatusOf(status) : -1;
 }
 
 SimRun runSim(const std::vector<std::string> &args, std::chrono::milliseconds timeout)
 {
     SimRun run;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0)
+    auto out = base::makePipe();
+    if (!out)
         return run;
-    const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const pid_t pid = spawnSim(kBuiltSim, args, devNull, out[1], out[1]);
-    ::close(out[1]);
-    if (devNull >= 0)
-        ::close(devNull);
-    if (pid <= 0) {
-        ::close(out[0]);
+    const pid_t pid =
+        base::startChild({.program = kBuiltSim,
+                          .args = args,
+                          .redirects = {base::Redirect::open(STDIN_FILENO, "/dev/null", O_RDONLY),
+                                        base::Redirect::dup(out->write.get(), STDOUT_FILENO),
+                                        base::Redirect::dup(out->write.get(), STDERR_FILENO)}});
+    out->write.reset();
+    if (pid <= 0)
         return run;
-    }
-    const bool ended = drain(out[0], Clock::now() + timeout, &run.output);
-    ::close(out[0]);
+    const bool ended = drain(out->read.get(), Clock::now() + timeout, &run.output);
+    out->read.reset();
     if (!ended)
         ::kill(pid, SIGKILL);
     int status = 0;
     ::waitpid(pid, &status, 0);
     if (ended)
-        run.exitStatus = exitStatusOf(status);
+        run.exitStatus = base::exitStatusOf(status);
     return run;
 }
 

@@ -20,6 +20,8 @@
 namespace kt::link
 {
 
+using base::UniqueFd;
+
 namespace
 {
 // A write that cannot get rid of its bytes for this long (a stalled line, hardware flow
@@ -274,6 +276,7 @@ bool PosixSerialDevice::open(int portNumber, std::string_view lineSettings)
     setAlsoOpenIn(portNumber, std::move(others));
 
     m_fd = std::move(fd);
+    m_inputBegin = m_inputEnd = 0;
     m_lockFilePath = std::move(lockPath);
     m_readFailureLogged = false;
     m_writeFailureLogged = false;
@@ -310,6 +313,7 @@ void PosixSerialDevice::close()
     ::ioctl(fd, TIOCNXCL);
     releaseLockFile();
     m_fd.reset(); // the flock goes with the descriptor
+    m_inputBegin = m_inputEnd = 0;
 }
 
 void PosixSerialDevice::releaseLockFile()
@@ -360,15 +364,46 @@ bool PosixSerialDevice::write(std::span<const std::uint8_t> bytes)
     return true;
 }
 
+ssize_t PosixSerialDevice::fillInput()
+{
+    ssize_t n = 0;
+    do {
+        n = ::read(m_fd.get(), m_input.data(), m_input.size());
+    } while (n < 0 && errno == EINTR);
+    m_inputBegin = 0;
+    m_inputEnd = n > 0 ? static_cast<std::size_t>(n) : 0;
+    return n;
+}
+
 ReadResult PosixSerialDevice::readByte(std::uint8_t &byte)
+{
+    // VTIME counts tenths of a second, so the 1 ms wait is a poll().
+    return readWithin(byte, 1);
+}
+
+ReadResult PosixSerialDevice::readWaitingByte(std::uint8_t &byte)
+{
+    return readWithin(byte, 0);
+}
+
+ReadResult PosixSerialDevice::readWithin(std::uint8_t &byte, int timeoutMs)
 {
     if (!m_fd)
         return ReadResult::Failed;
-    // VTIME counts tenths of a second, so the 1 ms wait is a poll().
+    // What has arrived is taken at once, without a poll() first: the port is non-blocking.
+    if (m_inputBegin == m_inputEnd) {
+        // Nothing there and the line still up; a hang-up reads as 0 bytes or an error instead.
+        if (fillInput() < 0 && errno == EAGAIN && timeoutMs == 0)
+            return ReadResult::Empty;
+    }
+    if (m_inputBegin < m_inputEnd) {
+        byte = m_input[m_inputBegin++];
+        return ReadResult::Byte;
+    }
     pollfd p{m_fd.get(), POLLIN, 0};
     int ready = 0;
     do {
-        ready = ::poll(&p, 1, 1);
+        ready = ::poll(&p, 1, timeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) {
         const int error = errno;
@@ -381,12 +416,11 @@ ReadResult PosixSerialDevice::readByte(std::uint8_t &byte)
 
     // Bytes that came before a hang-up are still read: they may end the reply.
     const bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
-    ssize_t n = 0;
-    do {
-        n = ::read(m_fd.get(), &byte, 1);
-    } while (n < 0 && errno == EINTR);
-    if (n == 1)
+    const ssize_t n = fillInput();
+    if (n > 0) {
+        byte = m_input[m_inputBegin++];
         return ReadResult::Byte;
+    }
     // A pseudo-terminal whose other end has closed reports EIO beside its hang-up.
     if (const int error = n < 0 ? errno : 0; error != 0 && error != EAGAIN)
         return readFailed(errnoText(error), hungUp ? ReadResult::HungUp : ReadResult::Failed);
@@ -404,6 +438,7 @@ std::optional<int> PosixSerialDevice::readableDescriptor() const
 
 void PosixSerialDevice::discardInput()
 {
+    m_inputBegin = m_inputEnd = 0;
     if (m_fd)
         ::tcflush(m_fd.get(), TCIFLUSH);
 }

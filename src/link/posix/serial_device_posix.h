@@ -1,10 +1,14 @@
 #pragma once
 
 #include "../serial_device.h"
+#include "base/posix/unique_fd.h"
 #include "port_names.h"
-#include "unique_fd.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <termios.h>
 
 namespace kt::link
@@ -34,6 +38,7 @@ public:
     [[nodiscard]] bool isOpen() const override { return static_cast<bool>(m_fd); }
     bool write(std::span<const std::uint8_t> bytes) override;
     ReadResult readByte(std::uint8_t &byte) override;
+    ReadResult readWaitingByte(std::uint8_t &byte) override;
     std::optional<int> readableDescriptor() const override;
     void discardInput() override;
 
@@ -46,15 +51,25 @@ private:
     // Once per open each: a caller that keeps using a dead port must not flood the log.
     bool writeFailed(const std::string &why);
     ReadResult readFailed(const std::string &why, ReadResult result = ReadResult::Failed);
+    // Takes what has arrived into m_input with one read() and returns read()'s result (errno
+    // kept); m_input is empty unless it is above 0.
+    ssize_t fillInput();
+    // readByte with a poll() of up to timeoutMs when nothing has arrived.
+    ReadResult readWithin(std::uint8_t &byte, int timeoutMs);
 
     Folders m_folders;
-    UniqueFd m_fd;
+    base::UniqueFd m_fd;
     std::string m_lockFilePath; // set only while we own the lock file
     termios m_savedTermios{};
     int m_savedFileFlags = 0;
     bool m_readFailureLogged = false;
     bool m_writeFailureLogged = false;
     std::string m_unparsedSettingsWarned; // the last line-settings text said not understood
+    // Bytes read from the port and not yet handed out: a reply is taken with one read(), not
+    // one system call per byte. Dropped with the port's own input.
+    std::array<std::uint8_t, 64> m_input{};
+    std::size_t m_inputBegin = 0;
+    std::size_t m_inputEnd = 0;
 };
 
 } // namespace kt::link

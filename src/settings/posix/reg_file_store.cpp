@@ -1,5 +1,7 @@
 #include "settings/posix/reg_file_store.h"
 
+#include "base/posix/unique_fd.h"
+#include "base/posix/write_all.h"
 #include "settings/reg_format.h"
 #include "settings/settings_log.h"
 
@@ -23,37 +25,11 @@ namespace kt::settings
 namespace
 {
 
+using base::UniqueFd;
+using base::writeAll;
+using base::writeAllAt;
+
 constexpr const char *kDefaultPath = "/var/lib/kt4500/ReaderConfig.reg";
-
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    UniqueFd &operator=(UniqueFd &&other) noexcept
-    {
-        reset();
-        m_fd = std::exchange(other.m_fd, -1);
-        return *this;
-    }
-    ~UniqueFd() { reset(); }
-
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    // Closes now; false (errno set) when close reports an error, such as a failed write-back.
-    bool reset()
-    {
-        const int fd = std::exchange(m_fd, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 const char *errorText()
 {
@@ -203,19 +179,6 @@ std::string makeFolders(const std::string &folder)
     }
 }
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 void removeStaleTemps(int dirFd, const std::string &base)
 {
     const int scanFd = ::dup(dirFd);
@@ -288,25 +251,11 @@ SaveResult replaceAtomically(int dirFd, const std::string &base, const std::stri
     return SaveResult::ok();
 }
 
-bool writeAt(int fd, std::string_view bytes, off_t at)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-        at += n;
-    }
-    return true;
-}
-
 // The file's bytes from `first` on written over it, cut to their length and flushed.
 bool writeWhole(int fd, std::string_view bytes, std::size_t first)
 {
     first = std::min(first, bytes.size());
-    return writeAt(fd, bytes.substr(first), static_cast<off_t>(first))
+    return writeAllAt(fd, bytes.substr(first), static_cast<off_t>(first))
            && ::ftruncate(fd, static_cast<off_t>(bytes.size())) == 0 && ::fsync(fd) == 0;
 }
 
@@ -323,7 +272,7 @@ SaveResult rewriteInPlace(const std::string &path, const struct stat &read, cons
     if (now.st_dev != read.st_dev || now.st_ino != read.st_ino)
         return saveFailed("settings not saved: %s was replaced during the save", path.c_str());
     const std::string_view mark(&kInPlaceMark, 1);
-    if (!writeAt(fd.get(), mark, 0) || ::fsync(fd.get()) != 0) {
+    if (!writeAllAt(fd.get(), mark, 0) || ::fsync(fd.get()) != 0) {
         const int error = errno;
         const bool isKept = writeWhole(fd.get(), old, 0);
         return saveFailed("settings not saved: cannot write %s: %s%s", path.c_str(),
@@ -332,14 +281,14 @@ SaveResult rewriteInPlace(const std::string &path, const struct stat &read, cons
     if (!writeWhole(fd.get(), bytes, 1)) {
         const int error = errno;
         const bool isBack = writeWhole(fd.get(), old, 1)
-                            && writeAt(fd.get(), std::string_view(old).substr(0, 1), 0)
+                            && writeAllAt(fd.get(), std::string_view(old).substr(0, 1), 0)
                             && ::fsync(fd.get()) == 0;
         return saveFailed("settings not saved: cannot write %s: %s; %s", path.c_str(),
                           std::strerror(error),
                           isBack ? "the old content is back"
                                  : "it is left marked as damaged until a save succeeds");
     }
-    if (!writeAt(fd.get(), std::string_view(bytes).substr(0, 1), 0) || ::fsync(fd.get()) != 0) {
+    if (!writeAllAt(fd.get(), std::string_view(bytes).substr(0, 1), 0) || ::fsync(fd.get()) != 0) {
         return saveFailed("settings not saved: cannot finish writing %s: %s; it is left marked as "
                           "damaged until a save succeeds",
                           path.c_str(), errorText());
