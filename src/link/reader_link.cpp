@@ -160,6 +160,7 @@ bool ReaderLink::transact(std::string_view command)
         return false;
     }
     m_transacting = true;
+    m_streaming = false;
     const bool result = runTransaction(command);
     m_transacting = false;
     return result;
@@ -206,6 +207,7 @@ bool ReaderLink::runTransaction(std::string_view command)
                            received);
                 return false;
             }
+            m_streaming = now - start > kReplyWindowMs;
             if (m_wait != nullptr && now - m_lastWaitMs >= kEventIntervalMs
                 && !waitFor(0, std::nullopt))
                 return stopped(received);

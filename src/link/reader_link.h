@@ -55,6 +55,10 @@ public:
 
     const std::string &lastReply() const { return m_lastReply; }
     int replyLength() const { return m_replyLength; }
+    // true while the exchange in progress still takes in bytes after its reply window has
+    // closed: no reply comes that late, the line babbles and only the cut-off would end it.
+    // Asked from the wait's events.
+    bool inStream() const { return m_transacting && m_streaming; }
 
     Clock &clock() { return m_clock; }
     void setEventWait(EventWait *wait) { m_wait = wait; }
@@ -75,6 +79,7 @@ private:
     int m_replyLength = 0;
     std::string m_lastReply;
     bool m_transacting = false;
+    bool m_streaming = false;       // bytes still come after the reply window of this exchange
     std::uint32_t m_streamLimitMs;  // set by each open from its line settings
     std::uint32_t m_lastWaitMs = 0; // when the events were last handled
 };

@@ -16,6 +16,7 @@
 #include "recording_store.h"
 #include "settings/posix/reg_file_store.h"
 #include "sim_process.h"
+#include "sim_reader.h"
 #include "text/text_table.h"
 
 #include <atomic>
@@ -29,6 +30,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
@@ -401,11 +403,15 @@ TEST(LinkFaults, AnExclusiveFlagLeftByAKilledProgramIsSaidPlainly)
                                   "re-create the device or restart the bridge");
 }
 
-// A device that sends bytes without end and never a line feed: a babbling converter.
+// A device that sends bytes without end and never a line feed: a babbling converter. One that
+// starts at a card poll first answers as a reader does, so that a program gets that far.
 class Flood
 {
 public:
-    Flood(const std::string &portDir, int port, std::size_t bytes)
+    enum class Start { AtOnce, AtTheFirstCardPoll };
+
+    Flood(const std::string &portDir, int port, std::size_t bytes, Start start = Start::AtOnce)
+        : m_link(portDir + "/COM" + std::to_string(port))
     {
         if (::openpty(&m_master, &m_slave, nullptr, nullptr, nullptr) != 0)
             return;
@@ -415,9 +421,8 @@ public:
         ::tcgetattr(m_slave, &raw);
         ::cfmakeraw(&raw);
         ::tcsetattr(m_slave, TCSANOW, &raw);
-        std::filesystem::create_symlink(::ttyname(m_slave),
-                                        portDir + "/COM" + std::to_string(port));
-        m_feeder = std::thread([this, bytes] { feed(bytes); });
+        std::filesystem::create_symlink(::ttyname(m_slave), m_link);
+        m_feeder = std::thread([this, bytes, start] { feed(bytes, start); });
     }
     ~Flood()
     {
@@ -426,27 +431,47 @@ public:
             m_feeder.join();
         ::close(m_master);
         ::close(m_slave);
+        std::error_code ignored;
+        std::filesystem::remove(m_link, ignored);
     }
     std::size_t sent() const { return m_sent; }
     // How many bytes the program on the port has written: its frames.
     std::size_t heard() const { return m_heard; }
+    // Whether the program has sent this command's frame.
+    bool hasHeard(std::string_view command) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_heardBytes.find(kt::link::commandFrame(command)) != std::string::npos;
+    }
     // The pseudo-terminal's own path, which the port's link in the folder leads to.
     std::string device() const { return m_slave >= 0 ? ::ttyname(m_slave) : ""; }
 
 private:
-    void feed(std::size_t bytes)
+    void feed(std::size_t bytes, Start start)
     {
         const std::string block(4096, 'x');
+        kt::sim::SimReader reader;
+        bool flooding = start == Start::AtOnce;
         while (!m_stop && m_sent < bytes) {
-            pollfd p{m_master, POLLOUT | POLLIN, 0};
+            pollfd p{m_master, static_cast<short>(POLLIN | (flooding ? POLLOUT : 0)), 0};
             if (::poll(&p, 1, 50) <= 0)
                 continue;
             if ((p.revents & POLLIN) != 0) {
                 char heard[256];
-                if (const ssize_t n = ::read(m_master, heard, sizeof heard); n > 0)
+                if (const ssize_t n = ::read(m_master, heard, sizeof heard); n > 0) {
                     m_heard += static_cast<std::size_t>(n);
+                    const std::string_view bytesHeard(heard, static_cast<std::size_t>(n));
+                    {
+                        const std::lock_guard lock(m_mutex);
+                        m_heardBytes += bytesHeard;
+                    }
+                    if (!flooding && hasHeard(kt::link::kCardQuery))
+                        flooding = true;
+                    else if (!flooding)
+                        answer(reader, bytesHeard);
+                }
             }
-            if ((p.revents & POLLOUT) == 0)
+            if (!flooding || (p.revents & POLLOUT) == 0)
                 continue;
             const ssize_t n =
                 ::write(m_master, block.data(), std::min(block.size(), bytes - m_sent));
@@ -457,11 +482,30 @@ private:
         }
     }
 
+    void answer(kt::sim::SimReader &reader, std::string_view bytes)
+    {
+        const int rate = kt::sim::lineBaudRate(reader.state().lineIndex);
+        for (const kt::sim::Reply &reply : reader.receive(bytes, rate)) {
+            for (std::size_t done = 0; done < reply.bytes.size() && !m_stop;) {
+                const ssize_t n =
+                    ::write(m_master, reply.bytes.data() + done, reply.bytes.size() - done);
+                if (n > 0)
+                    done += static_cast<std::size_t>(n);
+                else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    return;
+            }
+            reader.replySent(reply);
+        }
+    }
+
+    std::string m_link;
     int m_master = -1;
     int m_slave = -1;
     std::atomic<bool> m_stop = false;
     std::atomic<std::size_t> m_sent = 0;
     std::atomic<std::size_t> m_heard = 0;
+    mutable std::mutex m_mutex;
+    std::string m_heardBytes;
     std::thread m_feeder;
 };
 
@@ -495,46 +539,55 @@ TEST(LinkFaults, Kt4500ctlEndsOnASignalUnderAFloodAndReleasesThePort)
     constexpr int kFloodPort = 4;
     Machine m;
     ASSERT_TRUE(m.sim.isRunning());
-    Flood flood(m.sim.portDir(), kFloodPort, SIZE_MAX);
-    const std::string device = flood.device();
-    ASSERT_FALSE(device.empty());
     // The release is checked by a user the exclusive flag keeps out.
     std::filesystem::permissions(m.sim.dir(), std::filesystem::perms(0755));
     std::filesystem::permissions(m.sim.portDir(), std::filesystem::perms(0755));
-    ASSERT_EQ(::chmod(device.c_str(), 0666), 0);
     const kt::test::CtlOptions options{
         {{"KT4500_PORT_DIR", m.sim.portDir()}, {"KT4500_SETTINGS", m.settingsPath}}, {}};
 
-    // Only the flooded port, at each of the twelve line settings: without the signal this
-    // takes half a minute and more.
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(strsignal(signal));
-        const std::size_t before = flood.heard();
-        kt::test::CtlProcess scan({"--port", "4", "scan", "--all-line-settings"}, options);
-        ASSERT_TRUE(scan.isRunning());
-        // The first identity frame has gone out: the program is in its exchange.
-        for (int i = 0;
-             i < 2000
-             && flood.heard() < before + kt::link::commandFrame(kt::link::kIdentityQuery).size();
-             ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_GT(flood.heard(), before) << "the program sent nothing on the port";
-        const std::size_t heardAtSignal = flood.heard();
-        scan.signal(signal);
-        // A hang guard, not a timing: the program ends within a few milliseconds.
-        EXPECT_EQ(scan.wait(std::chrono::seconds(20)), 130) << scan.err();
-        // The exchange in progress stopped at the signal: its second try did not go out.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        EXPECT_EQ(flood.heard(), heardAtSignal) << "a frame went out after the signal";
-        EXPECT_NE(scan.err().find("interrupted"), std::string::npos) << scan.err();
-        EXPECT_FALSE(std::filesystem::exists("/run/lock/" + kt::link::uucpLockName(device)));
+    struct Row {
+        std::vector<std::string> args;
+        Flood::Start start;
+        std::string_view inExchange; // the command whose frame puts the program in the flood
+    };
+    const Row rows[] = {
+        // Only the flooded port, at each of the twelve line settings: without the signal this
+        // takes half a minute and more.
+        {{"--port", "4", "scan", "--all-line-settings"},
+         Flood::Start::AtOnce,
+         kt::link::kIdentityQuery},
+        // The interrupt is the Cancel click, whose pass would end only at the stream's cut-off.
+        {{"--port", "4", "read-cards"}, Flood::Start::AtTheFirstCardPoll, kt::link::kCardQuery},
+    };
+    for (const Row &row : rows) {
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            SCOPED_TRACE(row.args[2] + ", " + strsignal(signal));
+            Flood flood(m.sim.portDir(), kFloodPort, SIZE_MAX, row.start);
+            const std::string device = flood.device();
+            ASSERT_FALSE(device.empty());
+            ASSERT_EQ(::chmod(device.c_str(), 0666), 0);
+            kt::test::CtlProcess run(row.args, options);
+            ASSERT_TRUE(run.isRunning());
+            for (int i = 0; i < 2000 && !flood.hasHeard(row.inExchange); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_TRUE(flood.hasHeard(row.inExchange)) << run.err();
+            const std::size_t heardAtSignal = flood.heard();
+            run.signal(signal);
+            // A hang guard, not a timing: the program ends within a few milliseconds.
+            EXPECT_EQ(run.wait(std::chrono::seconds(20)), 130) << run.err();
+            // The exchange in progress stopped at the signal: no frame went out after it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            EXPECT_EQ(flood.heard(), heardAtSignal) << "a frame went out after the signal";
+            EXPECT_NE(run.err().find("interrupted"), std::string::npos) << run.err();
+            EXPECT_FALSE(std::filesystem::exists("/run/lock/" + kt::link::uucpLockName(device)));
 
-        const auto child = kt::test::runUnprivileged([&] {
-            PosixSerialDevice port(foldersOf(m.sim));
-            return std::string(port.open(kFloodPort, "19200,e,8,1") ? "opened" : "refused");
-        });
-        ASSERT_TRUE(child.ranUnprivileged) << "cannot become an unprivileged user";
-        EXPECT_EQ(child.output, "opened") << "the port was left exclusive";
+            const auto child = kt::test::runUnprivileged([&] {
+                PosixSerialDevice port(foldersOf(m.sim));
+                return std::string(port.open(kFloodPort, "19200,e,8,1") ? "opened" : "refused");
+            });
+            ASSERT_TRUE(child.ranUnprivileged) << "cannot become an unprivileged user";
+            EXPECT_EQ(child.output, "opened") << "the port was left exclusive";
+        }
     }
     EXPECT_EQ(readFile(m.settingsPath), kStoredKey);
 }

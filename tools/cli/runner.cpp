@@ -348,6 +348,7 @@ ops::Result Runner::readCards()
 {
     m_stage = Stage::Cards;
     m_stopClicked = false;
+    m_cardsInterrupted = false;
     m_cardsShown = 0;
     m_shownCard.reset();
     m_cardAway = true;
@@ -366,6 +367,14 @@ void Runner::pump()
         m_cardAway = true;
     if (m_io.takeInterrupt && m_io.takeInterrupt())
         interrupted();
+    // After an interrupt the pass ends with its poll, as after the Cancel click; a poll that
+    // still takes in bytes once its reply window has closed is a babbling line, which would
+    // hold the run until its cut-off: it ends now, as any other interrupted exchange does.
+    if (m_stage == Stage::Cards && m_cardsInterrupted && !m_aborted && m_link.inStream()) {
+        m_aborted = true;
+        m_watch.refuseOpens();
+        m_io.note("interrupted; the poll in progress brings bytes without a reply and ends now");
+    }
     // Unsigned subtraction keeps the length right across the clock's wrap.
     if (m_stage == Stage::Cards && m_invocation.durationMs
         && m_link.clock().nowMs() - m_cardsStartMs >= *m_invocation.durationMs)
@@ -375,6 +384,7 @@ void Runner::pump()
 void Runner::interrupted()
 {
     if (m_stage == Stage::Cards) {
+        m_cardsInterrupted = true;
         stopCards();
         return;
     }
@@ -428,7 +438,8 @@ int Runner::finish(Command command, const ops::Result &result)
 {
     printOutcome(command, result);
     noteHangUps();
-    if (result.ok())
+    // Card reading cut short by an interrupt ends as the Cancel click does, but as interrupted.
+    if (result.ok() && !(command == Command::ReadCards && m_aborted))
         return kExitSuccess;
     if (m_aborted)
         return kExitInterrupted;

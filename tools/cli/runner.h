@@ -62,7 +62,8 @@ private:
 
     // The link's wait during a run: Io's, then what the window would handle as its events
     // (an interrupt, the end of --seconds). After an interrupt it asks the link to stop, so
-    // that an exchange held by a babbling line ends at once.
+    // that an exchange held by a babbling line ends at once; while cards are read, once the
+    // poll in progress is in such a stream.
     class PumpingWait final : public link::EventWait
     {
     public:
@@ -117,6 +118,7 @@ private:
     Stage m_stage = Stage::Other;
     bool m_aborted = false;
     bool m_stopClicked = false;
+    bool m_cardsInterrupted = false; // the stop click came from an interrupt
     int m_cardsShown = 0;
     std::optional<std::string> m_shownCard; // the number of the last card reply
     bool m_cardAway = true;                 // a poll without a card came after it
