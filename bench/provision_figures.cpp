@@ -4,6 +4,7 @@
 #include "figures.h"
 #include "link/commands.h"
 #include "link/frame.h"
+#include "link/line_table.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "provision_bench.h"
@@ -23,7 +24,8 @@ namespace
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kSimPort = 3;
-constexpr int kSimLineIndex = 5; // 19200,e,8,1, the simulator's default line
+// The simulator starts at the factory line settings.
+constexpr int kSimLineIndex = link::kFactoryLineSettingsIndex;
 
 // What a reader costs by the program's own constants and at 19200 baud: three pauses of
 // 100 ms between the four exchanges of a scan's read and of the set ID (two each), a frame
@@ -107,7 +109,8 @@ Figure measureProvisionFigure(const std::string &simBinary, const std::string &w
     }
     link::PosixSerialDevice device(link::PosixSerialDevice::Folders{sim.portDir()});
     link::ReaderLink link(device, link::systemClock());
-    settings::AppSettings settings{kSimPort, "19200,e,8,1", kSimLineIndex, "English"};
+    settings::AppSettings settings{kSimPort, std::string(link::kLineSettings[kSimLineIndex].text),
+                                   kSimLineIndex, "English"};
     ops::ReaderState state;
     cli::TerminalView view;
     ops::Context ctx{link, view, settings, state};

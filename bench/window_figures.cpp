@@ -5,6 +5,7 @@
 #include "figures.h"
 #include "frm_module.h"
 #include "lamp.h"
+#include "link/line_table.h"
 #include "link/posix/serial_device_posix.h"
 #include "link/reader_link.h"
 #include "probes.h"
@@ -34,8 +35,9 @@ namespace fs = std::filesystem;
 using kt::ops::Panel;
 
 constexpr int kSimPort = 3;
-constexpr const char *kSimLineSettings = "19200,e,8,1"; // the simulator's default line
-constexpr int kSimLineIndex = 5;
+// The simulator starts at the factory line settings.
+constexpr int kSimLineIndex = link::kFactoryLineSettingsIndex;
+constexpr std::string_view kSimLineSettings = link::kLineSettings[kSimLineIndex].text;
 constexpr const char *kCard = "00BC614E";
 
 // The program's floors: 1 ms after each of the four single bytes of a frame and 5 ms after
