@@ -54,20 +54,14 @@ std::uint32_t streamLimitMs(std::string_view lineSettings)
 {
     if (const std::optional<LineSettings> line = parseLineSettings(lineSettings))
         return streamLimitMs(line->baudRate, characterBits(*line));
-    const std::uint32_t limit = kUnknownStreamLimitMs;
-    if (lineSettings.empty()) {
-        KT_DEBUG(lcLink,
-                 "no line settings given: a stream without a frame is cut off after "
-                 "%u ms, as at %u baud",
-                 limit, kUnknownBaudRate);
-    } else {
-        KT_INFO(lcLink,
-                "line settings \"%.*s\" name no known speed: a stream without a frame is cut "
-                "off after %u ms, as at %u baud",
-                static_cast<int>(lineSettings.size()), lineSettings.data(), limit,
-                kUnknownBaudRate);
-    }
-    return limit;
+    // The device has already named a text it cannot read, once per text; this is said at
+    // every open, so it stays at debug level.
+    KT_DEBUG(lcLink,
+             "line settings \"%.*s\" name no known speed: a stream without a frame is cut off "
+             "after %u ms, as at %u baud",
+             static_cast<int>(lineSettings.size()), lineSettings.data(), kUnknownStreamLimitMs,
+             kUnknownBaudRate);
+    return kUnknownStreamLimitMs;
 }
 
 std::span<const std::uint8_t> bytesOf(std::string_view text)
