@@ -58,10 +58,10 @@ std::optional<pid_t> ptyNumber(const std::string &devicePath)
     return numberOf(devicePath.c_str() + prefix.size());
 }
 
-// Whether the descriptor is the master end of pseudo-terminal number pty.
-bool isMasterOf(const std::string &fdPath, const std::string &fdinfoPath, pid_t pty)
+// Whether a descriptor that leads to target is the master end of pseudo-terminal number pty.
+bool isMasterOf(const std::string &target, const std::string &fdinfoPath, pid_t pty)
 {
-    if (linkTarget(fdPath) != "/dev/ptmx" && linkTarget(fdPath) != "/dev/pts/ptmx")
+    if (target != "/dev/ptmx" && target != "/dev/pts/ptmx")
         return false;
     std::ifstream info(fdinfoPath);
     for (std::string line; std::getline(info, line);) {
@@ -118,11 +118,12 @@ std::vector<PortHolder> processesWithDeviceOpen(const std::string &devicePath)
         const std::string base = "/proc/" + entry;
         bool opened = false;
         bool otherEnd = false;
+        // Every open of a port walks this, in the middle of a scan: one readlink a descriptor.
         for (const std::string &fd : entriesOf(base + "/fd")) {
-            const std::string fdPath = base + "/fd/" + fd;
-            if (linkTarget(fdPath) == devicePath)
+            const std::string target = linkTarget(base + "/fd/" + fd);
+            if (target == devicePath)
                 opened = true;
-            else if (pty && isMasterOf(fdPath, base + "/fdinfo/" + fd, *pty))
+            else if (pty && isMasterOf(target, base + "/fdinfo/" + fd, *pty))
                 otherEnd = true;
         }
         if (opened && !otherEnd)
