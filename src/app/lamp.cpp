@@ -21,6 +21,7 @@ Lamp::Lamp(Shape shape, const QColor &colour, QWidget *parent)
     : QWidget(parent)
     , m_shape(shape)
 {
+    setAttribute(Qt::WA_OpaquePaintEvent); // see drawShape()
     setColour(colour);
 }
 
@@ -36,9 +37,45 @@ void Lamp::setColour(const QColor &colour)
 void Lamp::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
+    p.drawPixmap(0, 0, picture(m_colour));
+}
+
+QPixmap Lamp::picture(const QColor &colour)
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    // A new size, screen or palette makes every kept picture stale; a handful is kept at most.
+    if (m_pictures.size() >= 4)
+        m_pictures.clear();
+    if (!m_pictures.empty()) {
+        const QPixmap &kept = m_pictures.front().second;
+        if (kept.size() != pixels || kept.devicePixelRatio() != ratio
+            || m_paletteKey != palette().cacheKey())
+            m_pictures.clear();
+    }
+    m_paletteKey = palette().cacheKey();
+    for (const auto &[rgba, kept] : m_pictures) {
+        if (rgba == colour.rgba())
+            return kept;
+    }
+    QPixmap drawn(pixels);
+    drawn.setDevicePixelRatio(ratio);
+    {
+        QPainter p(&drawn);
+        drawShape(p, colour);
+    }
+    m_pictures.emplace_back(colour.rgba(), drawn);
+    return drawn;
+}
+
+void Lamp::drawShape(QPainter &p, const QColor &colour) const
+{
+    // The whole rectangle is painted, the panel's colour around the shape included, so a
+    // blink repaints the lamp alone and not the panel and text beneath it.
+    p.fillRect(rect(), palette().brush(backgroundRole()));
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));
-    p.setBrush(m_colour);
+    p.setBrush(colour);
     const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     if (m_shape == Shape::Circle) {
         // A circle as large as the smaller side, centred, as a circular shape control draws it.

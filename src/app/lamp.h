@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QColor>
+#include <QPixmap>
 #include <QWidget>
+
+#include <utility>
+#include <vector>
 
 namespace kt::app
 {
@@ -25,8 +29,15 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    // The lamp as painted in one colour, at the lamp's size and the screen's pixel ratio. The
+    // busy blink alternates two colours five times a second: each is drawn once and then copied.
+    QPixmap picture(const QColor &colour);
+    void drawShape(QPainter &p, const QColor &colour) const;
+
     Shape m_shape;
     QColor m_colour;
+    std::vector<std::pair<QRgb, QPixmap>> m_pictures;
+    qint64 m_paletteKey = 0;
 };
 
 // "red", "yellow", "white" for the lamps' colours, else the #rrggbb name.
