@@ -121,17 +121,24 @@ private:
 };
 
 // The port has no descriptor, so the link reads 1 ms at a time and handles the pending events
-// after each empty read, as on a port without one.
+// after each empty read, as on a port without one. A wait with a time (the frame's block
+// pause) lets that time pass.
 class NestingWait final : public kt::link::EventWait
 {
 public:
-    explicit NestingWait(std::function<void()> events)
-        : m_events(std::move(events))
+    NestingWait(ScriptClock &clock, std::function<void()> events)
+        : m_clock(clock)
+        , m_events(std::move(events))
     {
     }
-    void waitFor(std::uint32_t, std::optional<int>) override { m_events(); }
+    void waitFor(std::uint32_t ms, std::optional<int>) override
+    {
+        m_events();
+        m_clock.now += ms;
+    }
 
 private:
+    ScriptClock &m_clock;
     std::function<void()> m_events;
 };
 
@@ -169,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ScriptPort port(clock, kt::fuzz::textOf(data + 4, size - 4), data[3] % 4u);
 
     kt::link::ReaderLink *linkPointer = nullptr;
-    NestingWait wait([&] {
+    NestingWait wait(clock, [&] {
         if (!port.nestedPending)
             return;
         port.nestedPending = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +19,13 @@ public:
     // or has hung up, whichever comes first; it may return earlier, so a caller looks at the
     // clock and the port again. 0 ms: the events already pending are handled, then it returns.
     virtual void waitFor(std::uint32_t ms, std::optional<int> readable) = 0;
+    // The same for a time in microseconds, as exact as the wait can be; by default rounded up
+    // to whole milliseconds. It may end before the time, and the caller comes back for the rest.
+    virtual void waitForMicros(std::uint64_t us, std::optional<int> readable)
+    {
+        const std::uint64_t ms = (us + 999u) / 1000u;
+        waitFor(static_cast<std::uint32_t>(std::min<std::uint64_t>(ms, UINT32_MAX)), readable);
+    }
     // true once the front end wants the operation in progress to end (kt4500ctl after a
     // signal): from then on the link sends nothing, and its waits and transactions return at
     // once as failed. Asked after every wait.

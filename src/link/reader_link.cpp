@@ -107,7 +107,27 @@ void ReaderLink::writeBlock(std::span<const std::uint8_t> bytes)
 {
     if (!bytes.empty())
         (void)m_device.write(bytes);
-    m_clock.sleepMs(kBlockPauseMs);
+    blockPause();
+}
+
+// A timer of the window can fall due in the block's 5 ms, so the events are handled
+// meanwhile. The pause is never shorter than the reader needs: once a stop is asked for, the
+// rest is slept out, with a millisecond more, as the clock may have counted one that has not
+// wholly passed.
+void ReaderLink::blockPause()
+{
+    if (m_wait == nullptr) {
+        m_clock.sleepMs(kBlockPauseMs);
+        return;
+    }
+    const std::uint32_t start = m_clock.nowMs();
+    for (std::uint32_t passed = 0; passed < kBlockPauseMs; passed = m_clock.nowMs() - start) {
+        if (m_wait->stopRequested()) {
+            m_clock.sleepMs(kBlockPauseMs - passed + 1);
+            return;
+        }
+        (void)waitFor(kBlockPauseMs - passed, std::nullopt);
+    }
 }
 
 void ReaderLink::pause(std::uint32_t ms)
@@ -127,6 +147,11 @@ void ReaderLink::pause(std::uint32_t ms)
 bool ReaderLink::waitFor(std::uint32_t ms, std::optional<int> readable)
 {
     m_wait->waitFor(ms, readable);
+    return afterWait();
+}
+
+bool ReaderLink::afterWait()
+{
     m_lastWaitMs = m_clock.nowMs();
     return !m_wait->stopRequested();
 }
@@ -163,7 +188,7 @@ bool ReaderLink::transact(std::string_view command)
 bool ReaderLink::runTransaction(std::string_view command)
 {
     m_receiveBuffer.fill(0);
-    // The frame's pacing is short enough to leave the events alone; the reply's wait is not.
+    // The events are handled in the frame's block pause and while the reply is awaited.
     m_lastWaitMs = m_clock.nowMs();
     // A reply that comes late to an earlier command, or bytes left from it, must not be taken
     // as this command's answer.
@@ -232,8 +257,10 @@ bool ReaderLink::stopped(std::size_t received)
 }
 
 // After an empty read: asleep until a byte or a hang-up, or until the reply window has closed,
-// which ends the wait with no read after it. A port without a descriptor has waited 1 ms in
-// its read already; the events that came meanwhile are handled. false: the run is ending.
+// which ends the wait with no read after it. The window closes the moment the clock turns to
+// its 121st millisecond, not a whole millisecond after the start was read. A port without a
+// descriptor has waited 1 ms in its read already; the events that came meanwhile are
+// handled. false: the run is ending.
 bool ReaderLink::waitForInput(std::uint32_t start)
 {
     if (m_wait == nullptr)
@@ -242,7 +269,8 @@ bool ReaderLink::waitForInput(std::uint32_t start)
     const std::uint32_t elapsed = m_clock.nowMs() - start;
     if (!readable || elapsed > kReplyWindowMs)
         return waitFor(0, std::nullopt);
-    return waitFor(kReplyWindowMs + 1 - elapsed, readable);
+    m_wait->waitForMicros(m_clock.microsUntil(start + kReplyWindowMs + 1), readable);
+    return afterWait();
 }
 
 bool ReaderLink::completeFrame()

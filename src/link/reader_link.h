@@ -36,7 +36,8 @@ public:
 
     // One byte, then a 1 ms pause.
     void writeByte(std::uint8_t value);
-    // One write of all the bytes (0 to 255 of them; 0 writes nothing), then a 5 ms pause.
+    // One write of all the bytes (0 to 255 of them; 0 writes nothing), then a 5 ms pause in
+    // which the window's events are handled.
     void writeBlock(std::span<const std::uint8_t> bytes);
 
     // Sends the framed command and waits up to about 120 ms for a reply frame, asleep until a
@@ -67,6 +68,8 @@ private:
     bool runTransaction(std::string_view command);
     // Waits and remembers when; false when the wait asks for a stop.
     bool waitFor(std::uint32_t ms, std::optional<int> readable);
+    bool afterWait();
+    void blockPause();
     bool waitForInput(std::uint32_t start);
     bool stopped(std::size_t received);
     bool completeFrame();

@@ -105,12 +105,29 @@ TEST_P(TransactTest, WritesKnownChecksums)
 TEST_P(TransactTest, PacesSingleBytesAndBlocks)
 {
     const std::uint8_t block[] = {1, 2, 3};
+    const std::uint32_t t0 = clock.nowMs();
     link.writeByte(0x41);
     link.writeBlock(block);
     link.writeBlock({});
     EXPECT_EQ(device.written(), std::string("A\x01\x02\x03"));
     EXPECT_EQ(device.writes().size(), 2u); // the empty block writes nothing
-    EXPECT_EQ(clock.sleeps(), (std::vector<std::uint32_t>{1, 5, 5}));
+    EXPECT_EQ(clock.nowMs() - t0, 11u);
+    if (GetParam() == Waiting::NoWait) {
+        EXPECT_EQ(clock.sleeps(), (std::vector<std::uint32_t>{1, 5, 5}));
+        return;
+    }
+    // A block's 5 ms pass in the wait, with the events handled; a byte's 1 ms is slept.
+    EXPECT_EQ(clock.sleeps(), std::vector<std::uint32_t>{1});
+
+    // A stop asked for during a block's pause does not shorten it: the reader still needs it.
+    Line stopLine(GetParam());
+    ASSERT_TRUE(stopLine.link.openPort(3, "19200,e,8,1"));
+    stopLine.wait.pauseStepMs = 2; // the stop's signal cuts the wait short
+    stopLine.wait.onPacing = [&stopLine] { stopLine.wait.stop = true; };
+    const std::uint32_t t1 = stopLine.clock.nowMs();
+    stopLine.link.writeBlock(block);
+    EXPECT_GE(stopLine.clock.nowMs() - t1, kBlockPauseMs);
+    EXPECT_LE(stopLine.clock.nowMs() - t1, kBlockPauseMs + 1);
 }
 
 TEST_P(TransactTest, PausesForTheWholeTimeAcrossTheClockWrap)
@@ -269,6 +286,7 @@ TEST_P(TransactTest, HandlesTheEventsAtLeastEvery10MsWhileAStreamNeverEnds)
     device.inputIn(std::string(100000, 'X'), kFramePacingMs);
     std::vector<std::uint32_t> handled{clock.nowMs()};
     wait.onPortWait = [&] { handled.push_back(clock.nowMs()); };
+    wait.onPacing = wait.onPortWait; // the frame's block pause handles them too
     EXPECT_FALSE(link.transact("A00B"));
     handled.push_back(clock.nowMs());
     for (std::size_t i = 1; i < handled.size(); ++i)

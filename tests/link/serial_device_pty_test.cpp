@@ -37,22 +37,35 @@ int openDescriptors()
     return count;
 }
 
-// The plain wait on the port's descriptor, counted; onWait runs as each wait begins.
+// The plain wait; the waits on the port's descriptor are counted, and onWait runs as each
+// of them begins (the frame's pacing waits on nothing).
 class CountingWait final : public EventWait
 {
 public:
     void waitFor(std::uint32_t ms, std::optional<int> readable) override
     {
-        ++waits;
-        if (onWait)
-            onWait();
+        counted(readable);
         m_poll.waitFor(ms, readable);
+    }
+    void waitForMicros(std::uint64_t us, std::optional<int> readable) override
+    {
+        counted(readable);
+        m_poll.waitForMicros(us, readable);
     }
 
     int waits = 0;
     std::function<void()> onWait;
 
 private:
+    void counted(std::optional<int> readable)
+    {
+        if (!readable)
+            return;
+        ++waits;
+        if (onWait)
+            onWait();
+    }
+
     PollWait m_poll;
 };
 
@@ -378,6 +391,31 @@ TEST_F(PtyTest, AReplyEndsTheWaitForIt)
     EXPECT_TRUE(link.transact("A00B"));
     EXPECT_EQ(wait.waits, 1);
     link.closePort();
+}
+
+// The reply window ends as the clock turns to its 121st millisecond: the wait is told the
+// microseconds to that tick, and must not wake before it (the loop would spin to it) nor read
+// the tick's distance wrongly across the clock's wrap.
+TEST_F(PtyTest, AWaitToAMillisecondTickEndsAtTheTickNotBefore)
+{
+    Clock &clock = systemClock();
+    const std::uint32_t now = clock.nowMs();
+    EXPECT_EQ(clock.microsUntil(now), 0u);
+    EXPECT_EQ(clock.microsUntil(now - 1), 0u);
+    EXPECT_EQ(clock.microsUntil(now - 0x7FFFFFFFu), 0u);
+    const std::uint64_t toSecond = clock.microsUntil(now + 1000);
+    EXPECT_GT(toSecond, 0u);
+    EXPECT_LE(toSecond, 1'000'000u);
+
+    PosixSerialDevice device(folders());
+    ASSERT_TRUE(device.open(kPort, "19200,e,8,1"));
+    PollWait wait;
+    for (const std::optional<int> readable : {std::optional<int>(), device.readableDescriptor()}) {
+        const std::uint32_t tick = clock.nowMs() + 3;
+        wait.waitForMicros(clock.microsUntil(tick), readable);
+        EXPECT_GE(static_cast<std::int32_t>(clock.nowMs() - tick), 0);
+    }
+    device.close();
 }
 
 TEST_F(PtyTest, FailedOpensLeaveNothingBehind)

@@ -26,7 +26,7 @@ public:
     {
         m_sleeps.push_back(ms);
         m_now += ms; // wraps modulo 2^32 like the real one
-        if (m_sink && !std::exchange(m_linePacing, false))
+        if (!takePacedWrite() && m_sink)
             m_sink->push_back("sleep " + std::to_string(ms));
     }
 
@@ -36,9 +36,11 @@ public:
     // Every sleep becomes the event "sleep <ms>" in sink, except the pacing pause the link
     // makes after each write (see pacedWrite()).
     void recordSleepsInto(std::vector<std::string> *sink) { m_sink = sink; }
-    // Called by a fake port on each write: the sleep that follows is the link's pacing of the
-    // line, not a pause of its caller, and is not recorded.
+    // Called by a fake port on each write: the sleep or wait that follows is the link's pacing
+    // of the line, not a pause of its caller, and is not recorded.
     void pacedWrite() { m_linePacing = true; }
+    // Whether a write came since the last sleep or wait; asking forgets it.
+    bool takePacedWrite() { return std::exchange(m_linePacing, false); }
 
 private:
     std::uint32_t m_now;

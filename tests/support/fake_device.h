@@ -110,6 +110,7 @@ public:
             return false;
         std::string text(bytes.begin(), bytes.end());
         m_writes.push_back({m_clock.nowMs(), text});
+        m_clock.pacedWrite();
         for (char c : text) {
             m_frame += c;
             if (c == '\r') {

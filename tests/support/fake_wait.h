@@ -48,11 +48,22 @@ public:
     bool stop = false;
 
     int pauses = 0;
+    int pacingWaits = 0; // the link's waits right after a write: the frame's pacing, no pause
     int portWaits = 0;
     std::vector<std::uint32_t> portWaitMs; // the length each wait for the port was given
 
+    // Runs as every wait of the frame's pacing ends, as the window's events are handled then.
+    std::function<void()> onPacing;
+
     void waitFor(std::uint32_t ms, std::optional<int> readable) override
     {
+        if (!readable && ms > 0 && m_clock.takePacedWrite()) {
+            ++pacingWaits;
+            m_clock.advance(pauseStepMs != 0 ? std::min(ms, pauseStepMs) : ms);
+            if (onPacing)
+                onPacing();
+            return;
+        }
         if (!readable && ms > 0) {
             ++pauses;
             if (m_sink)

@@ -112,6 +112,16 @@ void Runner::PumpingWait::waitFor(std::uint32_t ms, std::optional<int> readable)
     m_runner.pump();
 }
 
+void Runner::PumpingWait::waitForMicros(std::uint64_t us, std::optional<int> readable)
+{
+    if (m_runner.m_io.wait == nullptr) {
+        EventWait::waitForMicros(us, readable);
+        return;
+    }
+    m_runner.m_io.wait->waitForMicros(us, readable);
+    m_runner.pump();
+}
+
 int Runner::runScan()
 {
     // A port named on the command line is the only one tried: a search of the others could

@@ -72,6 +72,7 @@ private:
         {
         }
         void waitFor(std::uint32_t ms, std::optional<int> readable) override;
+        void waitForMicros(std::uint64_t us, std::optional<int> readable) override;
         bool stopRequested() const override { return m_runner.m_aborted; }
 
     private:

@@ -11,6 +11,7 @@ class PollWait final : public EventWait
 {
 public:
     void waitFor(std::uint32_t ms, std::optional<int> readable) override;
+    void waitForMicros(std::uint64_t us, std::optional<int> readable) override;
 };
 
 } // namespace kt::link
