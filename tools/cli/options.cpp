@@ -568,8 +568,9 @@ As in the window, the stored line settings do not change.
 
 The window's "Read Card": polls the reader and prints each card when it is presented (the
 first reply with its number after one without it, or another number), until Ctrl-C (the
-window's "Cancel Read Card": one more poll, then the port is closed), until the reader stops
-answering, or until:
+window's "Cancel Read Card": one more poll, then the port is closed; a poll held by a line
+that never stops sending ends at once, status 130), until the reader stops answering, or
+until:
   --count N      N cards have been presented (no poll after the Nth)
   --seconds S    S seconds have passed (then as Ctrl-C)
   --every-poll   print the card at every poll that reports one (--count counts those)
