@@ -13,7 +13,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QProperty>
 #include <QPushButton>
 #include <QRawFont>
@@ -24,6 +26,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <array>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
@@ -382,6 +386,19 @@ TEST(BusyMode, BlinksFromWhereThePreviousBusyPeriodStopped)
     auto *busy = w.child<QTimer>("tmrBusy");
     EXPECT_EQ(busy->interval(), 200);
 
+    // What the lamp paints: its colour in the middle, the panel's colour in the corners
+    // around the circle, from pictures kept from one blink to the next.
+    auto *lamp = w.child<kt::app::Lamp>("shComm");
+    const QColor panel = w.child("pnMsg")->palette().color(QPalette::Window);
+    // To the nearest step of 8 bits a channel: the raster engine rounds the panel's colour.
+    const auto painted = [lamp](QPoint at) {
+        const QRgb rgb = lamp->grab().toImage().pixel(at * lamp->devicePixelRatioF());
+        return std::array{qRed(rgb), qGreen(rgb), qBlue(rgb)};
+    };
+    const auto near = [](std::array<int, 3> rgb, const QColor &colour) {
+        return std::abs(rgb[0] - colour.red()) <= 1 && std::abs(rgb[1] - colour.green()) <= 1
+               && std::abs(rgb[2] - colour.blue()) <= 1;
+    };
     const std::vector<QColor> periods[] = {{kRed, kYellow, kRed}, {kYellow, kRed}};
     for (const std::vector<QColor> &ticks : periods) {
         w.frm.busyMode(true);
@@ -390,6 +407,8 @@ TEST(BusyMode, BlinksFromWhereThePreviousBusyPeriodStopped)
         for (const QColor &expected : ticks) {
             w.frm.tmrBusyTimer();
             EXPECT_EQ(w.lamp("shComm"), expected);
+            EXPECT_TRUE(near(painted(lamp->rect().center()), expected));
+            EXPECT_TRUE(near(painted({0, 0}), panel)) << "the corner shows the panel's colour";
         }
         w.frm.busyMode(false);
         EXPECT_FALSE(busy->isActive());
