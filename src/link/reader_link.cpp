@@ -110,27 +110,19 @@ void ReaderLink::writeBlock(std::span<const std::uint8_t> bytes)
     blockPause();
 }
 
-// A timer of the window can fall due in the block's 5 ms, so the events are handled
-// meanwhile. The pause is never shorter than the reader needs: once a stop is asked for, the
-// rest is slept out, with a millisecond more, as the clock may have counted one that has not
-// wholly passed.
-void ReaderLink::blockPause()
+void ReaderLink::pause(std::uint32_t ms)
 {
-    if (m_wait == nullptr) {
-        m_clock.sleepMs(kBlockPauseMs);
-        return;
-    }
-    const std::uint32_t start = m_clock.nowMs();
-    for (std::uint32_t passed = 0; passed < kBlockPauseMs; passed = m_clock.nowMs() - start) {
-        if (m_wait->stopRequested()) {
-            m_clock.sleepMs(kBlockPauseMs - passed + 1);
-            return;
-        }
-        (void)waitFor(kBlockPauseMs - passed, std::nullopt);
-    }
+    waitOut(ms, OnStop::End);
 }
 
-void ReaderLink::pause(std::uint32_t ms)
+// A timer of the window can fall due in the block's 5 ms, so the events are handled
+// meanwhile; the reader still needs the whole pause, so a stop does not shorten it.
+void ReaderLink::blockPause()
+{
+    waitOut(kBlockPauseMs, OnStop::SleepOut);
+}
+
+void ReaderLink::waitOut(std::uint32_t ms, OnStop onStop)
 {
     if (m_wait == nullptr) {
         m_clock.sleepMs(ms);
@@ -139,9 +131,15 @@ void ReaderLink::pause(std::uint32_t ms)
     const std::uint32_t start = m_clock.nowMs();
     // The wait may end early (a signal); unsigned subtraction keeps the rest right across the
     // clock's wrap.
-    for (std::uint32_t passed = 0; passed < ms && !m_wait->stopRequested();
-         passed = m_clock.nowMs() - start)
-        waitFor(ms - passed, std::nullopt);
+    for (std::uint32_t passed = 0; passed < ms; passed = m_clock.nowMs() - start) {
+        if (m_wait->stopRequested()) {
+            // With a millisecond more: the clock may have counted one not wholly passed.
+            if (onStop == OnStop::SleepOut)
+                m_clock.sleepMs(ms - passed + 1);
+            return;
+        }
+        (void)waitFor(ms - passed, std::nullopt);
+    }
 }
 
 bool ReaderLink::waitFor(std::uint32_t ms, std::optional<int> readable)

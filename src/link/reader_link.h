@@ -70,6 +70,10 @@ private:
     bool waitFor(std::uint32_t ms, std::optional<int> readable);
     bool afterWait();
     void blockPause();
+    // At least ms with the events handled; a stop asked for meanwhile ends it, or is slept
+    // out where the line's pacing needs the whole time.
+    enum class OnStop { End, SleepOut };
+    void waitOut(std::uint32_t ms, OnStop onStop);
     bool waitForInput(std::uint32_t start);
     bool stopped(std::size_t received);
     bool completeFrame();
